@@ -1,0 +1,164 @@
+#include "modelbase/memhandling.h"
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+
+#include "app/diagstream.h"
+
+double halvings_of(double x) {
+  double n = 0;
+  while (x > 1.0) {
+    x *= 0.5;
+    n += 1.0;
+  }
+  return n;
+}
+
+std::vector<int> matrix_chunk_rows(int first_row, int last_row, int last_col) {
+  std::vector<int> chunks;
+  if (last_row < first_row) return chunks;
+  const double row_bytes = (static_cast<double>(last_col) + 1.0) * 8.0;
+  // The requested rows plus one spare row.
+  const double total = (static_cast<double>(last_row) - first_row + 2.0) * row_bytes;
+  const double tenth = std::floor(total / 10.0);
+  double remaining = total;
+  int row = first_row;
+  for (;;) {
+    const double p = halvings_of(remaining + 24.0);
+    const double power = std::ldexp(1.0, static_cast<int>(p));
+    const double half = std::ldexp(1.0, static_cast<int>(p) - 1);
+    if ((remaining <= tenth && power < MAX_CHUNK_BYTES) || row_bytes + 24.0 > half) {
+      chunks.push_back(last_row - row + 1);
+      break;
+    }
+    const double fit = std::floor(std::min(half - 24.0, MAX_CHUNK_BYTES) / row_bytes);
+    const int k = std::max(1, static_cast<int>(fit));
+    chunks.push_back(std::min(k, last_row - row + 1));
+    remaining = (static_cast<double>(last_row) + 1.0 - row - k) * row_bytes;
+    if (remaining <= 0) break;
+    row += k;
+  }
+  return chunks;
+}
+
+grid_matrix grid_matrix::clone() const {
+  grid_matrix copy;
+  copy.first_row_ = first_row_;
+  copy.last_row_ = last_row_;
+  copy.last_col_ = last_col_;
+  copy.chunk_rows_ = chunk_rows_;
+  copy.rows_.assign(rows_.size(), nullptr);
+  const size_t row_len = static_cast<size_t>(last_col_) + 1;
+  int row = first_row_;
+  for (int k : chunk_rows_) {
+    auto chunk = std::make_unique<double[]>(static_cast<size_t>(k) * row_len);
+    for (int i = 0; i < k; ++i) {
+      double* dst = chunk.get() + static_cast<size_t>(i) * row_len;
+      std::copy(rows_[static_cast<size_t>(row + i)], rows_[static_cast<size_t>(row + i)] + row_len,
+                dst);
+      copy.rows_[static_cast<size_t>(row + i)] = dst;
+    }
+    copy.chunks_.push_back(std::move(chunk));
+    row += k;
+  }
+  return copy;
+}
+
+double memory_handling::count_halvings(double x) { return halvings_of(x); }
+
+void memory_handling::fail_allocation(int code) {
+  fail_fatal(*diag, 81, "memory allocation error in ", name, " (", code, ")");
+}
+
+std::vector<std::byte> memory_handling::checked_calloc(int size, unsigned code) {
+  std::vector<std::byte> block;
+  try {
+    block.resize(static_cast<size_t>(std::max(size, 0)));
+  } catch (const std::bad_alloc&) {
+    fail_allocation(static_cast<int>(code));
+  }
+  return block;
+}
+
+grid_matrix memory_handling::matrix(int first_row, int last_row, int /*first_col*/, int last_col,
+                                    int total_rows) {
+  if ((static_cast<double>(last_col) + 1.0) * 8.0 + 24.0 > MAX_CHUNK_BYTES)
+    fail_fatal(*diag, 1, "too long matrix rows");
+  const int n = total_rows <= 0 ? last_row : total_rows;
+  grid_matrix m;
+  m.first_row_ = first_row;
+  m.last_row_ = last_row;
+  m.last_col_ = last_col;
+  try {
+    m.rows_.assign(static_cast<size_t>(std::max(n, 0)) + 1, nullptr);
+  } catch (const std::exception&) {
+    fail_fatal(*diag, 1, "memory allocation error 1 in matrix()");
+  }
+  const size_t row_len = static_cast<size_t>(last_col) + 1;
+  m.chunk_rows_ = matrix_chunk_rows(first_row, last_row, last_col);
+  int row = first_row;
+  for (int k : m.chunk_rows_) {
+    std::unique_ptr<double[]> chunk;
+    try {
+      chunk = std::make_unique<double[]>(static_cast<size_t>(k) * row_len);
+    } catch (const std::bad_alloc&) {
+      fail_fatal(*diag, 1, "memory allocation error 2 in matrix()");
+    }
+    for (int i = 0; i < k; ++i)
+      m.rows_[static_cast<size_t>(row + i)] = chunk.get() + static_cast<size_t>(i) * row_len;
+    m.chunks_.push_back(std::move(chunk));
+    row += k;
+  }
+  return m;
+}
+
+void memory_handling::free_matrix(grid_matrix& m, int /*first_row*/, int /*last_row*/,
+                                  int /*first_col*/, int last_col) {
+  if (m.empty()) return;
+  if ((static_cast<double>(last_col) + 1.0) * 8.0 + 24.0 > MAX_CHUNK_BYTES)
+    fail_fatal(*diag, 1, "too long matrix rows");
+  m = grid_matrix();
+}
+
+stack_matrix memory_handling::matrix_3d(int first_row, int last_row, int first_col, int last_col,
+                                        int levels, int total_rows) {
+  const int n = total_rows <= 0 ? last_row : total_rows;
+  stack_matrix s;
+  s.first_row_ = first_row;
+  s.last_row_ = last_row;
+  s.last_col_ = last_col;
+  s.levels_ = levels;
+  try {
+    s.row_cells_.assign(static_cast<size_t>(std::max(n, 0)) + 1, nullptr);
+    s.rows_.reserve(static_cast<size_t>(std::max(last_row - first_row + 1, 0)));
+  } catch (const std::exception&) {
+    fail_fatal(*diag, 1, "memory allocation error (1) in 3_d_matrix()");
+  }
+  const size_t row_len = static_cast<size_t>(last_col) + 1;
+  const size_t depth = static_cast<size_t>(levels) + 1;
+  for (int r = first_row; r <= last_row; ++r) {
+    stack_matrix::row_data row;
+    try {
+      row.cells.assign(row_len, nullptr);
+    } catch (const std::exception&) {
+      fail_fatal(*diag, 1, "memory allocation error (2) in 3_d_matrix()");
+    }
+    try {
+      row.block = std::make_unique<double[]>(row_len * depth);
+    } catch (const std::exception&) {
+      fail_fatal(*diag, 1, "memory allocation error (3) in 3_d_matrix()");
+    }
+    row.cells[0] = row.block.get();
+    for (int c = std::max(first_col, 1); c <= last_col; ++c)
+      row.cells[static_cast<size_t>(c)] = row.block.get() + static_cast<size_t>(c) * depth;
+    s.rows_.push_back(std::move(row));
+    s.row_cells_[static_cast<size_t>(r)] = s.rows_.back().cells.data();
+  }
+  return s;
+}
+
+void memory_handling::free_matrix_3d(stack_matrix& m, int /*first_row*/, int /*last_row*/) {
+  if (m.empty()) return;
+  m = stack_matrix();
+}
