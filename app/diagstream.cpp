@@ -66,16 +66,22 @@ size_t utf8_sequence_length(std::string_view text, size_t i) {
     code = (code << 6) | (cc & 0x3F);
   }
   if (code < min_code || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+  if (code == 0xFFFE || code == 0xFFFF) return 0;  // no XML characters
   return n;
+}
+
+bool is_forbidden_control(unsigned char c) {
+  return c < 0x20 && c != '\t' && c != '\n' && c != '\r';
 }
 
 // XML 1.0 forbids control characters other than tab, newline and carriage
 // return, and the file declares UTF-8: such bytes become '?' so that one odd
-// message cannot make the whole diagnostics file unreadable.
+// message cannot make the whole diagnostics file unreadable. Newlines never
+// get here (they became ';').
 void replace_invalid_xml_bytes(std::string& text) {
   for (size_t i = 0; i < text.size();) {
     const auto c = static_cast<unsigned char>(text[i]);
-    if (c < 0x20 && c != '\t') {
+    if (is_forbidden_control(c)) {
       text[i] = '?';
       ++i;
       continue;
@@ -226,10 +232,16 @@ void DiagStream::prepare_entry_text(std::string_view piece, bool honour_marker) 
     ends = true;
   }
   entry_text = escape_diag_text(piece);
-  if (ends && element_open) {
-    entry_text += "\"/>";
-    element_open = false;
-  }
+  entry_text_closes = ends && element_open;
+  if (entry_text_closes) element_open = false;
+}
+
+// A field width pads the text of the piece, as on the console; the "/>" that
+// closes the element stands after the padded text.
+void DiagStream::write_entry_text() {
+  if (entry_filtered || !file_good()) return;
+  diag_file << entry_text;
+  if (entry_text_closes) diag_file.write("\"/>", 3);
 }
 
 void DiagStream::end_console_line() {
@@ -248,7 +260,7 @@ DiagStream& DiagStream::write_text(const char* text) {
   if (const LevelPrefix* p = find_prefix(rest)) rest.remove_prefix(p->word.size());
   if (process_rank == 0 && !rest.empty()) *console << rest;
   prepare_entry_text(piece, true);
-  if (!entry_filtered && file_good()) diag_file << entry_text;
+  write_entry_text();
   if (ends) {
     end_console_line();
     if (!entry_filtered && file_good()) {
@@ -264,7 +276,7 @@ DiagStream& DiagStream::write_text(const char* text) {
 DiagStream& DiagStream::write_string(const std::string& text) {
   if (process_rank == 0) *console << text;
   prepare_entry_text(text, false);
-  if (!entry_filtered && file_good()) diag_file << entry_text;
+  write_entry_text();
   return *this;
 }
 
@@ -285,11 +297,22 @@ DiagStream& DiagStream::write_number(const T& value) {
   return *this;
 }
 
+// A character goes to the file as itself, except the few that would make the
+// file unreadable: markup characters become their entities, forbidden control
+// bytes and lone non-ASCII bytes (never valid UTF-8 on their own) become '?'.
+std::string diag_char_text(char value) {
+  const auto c = static_cast<unsigned char>(value);
+  if (value == '&') return "&amp;";
+  if (value == '<') return "&lt;";
+  if (value == '"') return "&quot;";
+  if (is_forbidden_control(c) || c >= 0x80) return "?";
+  return std::string(1, value);
+}
+
 DiagStream& DiagStream::write_char(char value) {
-  // A character is text: it must not break the file either.
   if (process_rank == 0) *console << value;
   open_value_entry();
-  if (!entry_filtered && file_good()) diag_file << escape_diag_text(std::string_view(&value, 1));
+  if (!entry_filtered && file_good()) diag_file << diag_char_text(value);
   return *this;
 }
 DiagStream& DiagStream::write_int(int32_t value) { return write_number(value); }

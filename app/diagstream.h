@@ -53,6 +53,7 @@ class DiagStream {
   void open_file();
   void write_file_head();
   void prepare_entry_text(std::string_view piece, bool honour_marker);
+  void write_entry_text();
   void start_element();
   void close_element();
   void end_console_line();
@@ -70,6 +71,7 @@ class DiagStream {
   bool element_open = false;  // a line element head stands in the file without its "/>"
   int32_t entry_level = 0;
   std::string entry_text;
+  bool entry_text_closes = false;  // the piece ends the element: "/> follows entry_text
   std::string diag_file_name;
   int32_t filter_level = 4;
   bool closed = false;
@@ -77,6 +79,8 @@ class DiagStream {
 
 // The escaping of one piece for the diagnostics file (without element syntax).
 std::string escape_diag_text(std::string_view text);
+// The file text of one character inserted with write_char.
+std::string diag_char_text(char value);
 
 // Local time as 2016-12-04T13:27:10.
 std::string diag_time_stamp();
@@ -84,6 +88,9 @@ std::string diag_time_stamp();
 // Chained insertions, so that a message reads like one output expression.
 inline DiagStream& operator<<(DiagStream& d, const char* s) { return d.write_text(s); }
 inline DiagStream& operator<<(DiagStream& d, const std::string& s) { return d.write_string(s); }
+inline DiagStream& operator<<(DiagStream& d, std::string_view s) {
+  return d.write_string(std::string(s));
+}
 inline DiagStream& operator<<(DiagStream& d, char v) { return d.write_char(v); }
 inline DiagStream& operator<<(DiagStream& d, int v) { return d.write_int(v); }
 inline DiagStream& operator<<(DiagStream& d, unsigned v) { return d.write_unsigned(v); }
@@ -95,6 +102,7 @@ inline DiagStream& operator<<(DiagStream& d, unsigned long long v) {
 }
 inline DiagStream& operator<<(DiagStream& d, float v) { return d.write_float(v); }
 inline DiagStream& operator<<(DiagStream& d, double v) { return d.write_double(v); }
+inline DiagStream& operator<<(DiagStream& d, const void* v) { return d.write_pointer(v); }
 
 // Writes "FATAL: " followed by the pieces and "[end-entry]", then throws the
 // integer code: the one path of every fatal error.

@@ -3,9 +3,11 @@
 #include <mpi.h>
 #include <omp.h>
 
+#include <chrono>
 #include <cstdio>
 #include <iostream>
 #include <memory>
+#include <thread>
 
 #include "app/diagstream.h"
 #include "app/modapuzr.h"
@@ -60,9 +62,15 @@ void report_threads(DiagStream& diag, int rank) {
   diag.flush_console();
 }
 
+// How long a process other than 0 leaves the abort to process 0. When every
+// process fails alike (a control file that cannot be opened), the first abort
+// would kill process 0 before it has written its entries to the only
+// diagnostics file; a failure on process 0 ends this wait at once.
+constexpr auto ABORT_GRACE = std::chrono::seconds(2);
+
 // Ends every process with the code of an integer error. Returns only when the
 // abort itself returns, and then the error code is the exit status.
-int abort_all(std::unique_ptr<DiagStream>& diag, int code) {
+int abort_all(std::unique_ptr<DiagStream>& diag, int code, int rank) {
   if (diag) {
     diag_entry(*diag, "FATAL: Exception ", code, " caught at top level!");
     diag_entry(*diag, "FATAL: Program aborted with exit code ", code);
@@ -72,6 +80,7 @@ int abort_all(std::unique_ptr<DiagStream>& diag, int code) {
     std::fprintf(stderr, "FATAL: Program aborted with exit code %d\n", code);
   }
   std::fflush(stdout);
+  if (rank != 0) std::this_thread::sleep_for(ABORT_GRACE);
   MPI_Abort(MPI_COMM_WORLD, code);
   return code != 0 ? code : 1;
 }
@@ -145,7 +154,7 @@ int program_entry(int argc, char** argv) {
   try {
     diag = std::make_unique<DiagStream>(options.file_name, options.level);
   } catch (int code) {
-    return abort_all(diag, code);
+    return abort_all(diag, code, rank);
   }
 
   write_banner(*diag);
@@ -178,7 +187,7 @@ int program_entry(int argc, char** argv) {
       app->ClearMemory();
     }
   } catch (int code) {
-    return abort_all(diag, code);
+    return abort_all(diag, code, rank);
   }
 
   diag_entry(*diag, "exitcode ", exit_code);

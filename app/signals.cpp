@@ -9,6 +9,7 @@
 #include "app/modapuzr.h"
 
 volatile std::sig_atomic_t process_interrupt_pending = 0;
+volatile std::sig_atomic_t process_fpe_pending = 0;
 
 namespace {
 
@@ -32,9 +33,14 @@ void set_handler(int signal_number, void (*handler)(int)) {
 
 void register_current_application(ModellApplication* app) {
   current_application.store(app);
-  if (app != nullptr && process_interrupt_pending != 0) {
+  if (app == nullptr) return;
+  if (process_interrupt_pending != 0) {
     process_interrupt_pending = 0;
     if (app->ctrl_c_state == 0) app->ctrl_c_state = 1;
+  }
+  if (process_fpe_pending != 0) {
+    process_fpe_pending = 0;
+    app->flag_floating_point_error();
   }
 }
 
@@ -59,10 +65,16 @@ void on_sigfpe(int, siginfo_t* info, void*) {
   const bool sent = info == nullptr || info->si_code <= 0;  // kill(), sigqueue(), tkill()
   ModellApplication* app = current_application.load();
   bool noted = false;
-  if (app != nullptr) noted = app->flag_floating_point_error();
+  if (app != nullptr) {
+    noted = app->flag_floating_point_error();
+  } else if (process_fpe_pending == 0) {
+    process_fpe_pending = 1;
+    noted = true;
+  }
   if (!sent) {
-    // A faulting instruction would fault again on return: end every process.
-    if (!noted) write_note("floating point error\n");
+    // The faulting instruction would fault again on return: end every
+    // process, always with the note so that the cause is on the console.
+    write_note("floating point error\n");
     MPI_Abort(MPI_COMM_WORLD, FPE_ABORT_CODE);
     _exit(FPE_ABORT_CODE);
   }

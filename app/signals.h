@@ -14,6 +14,9 @@ void clear_current_application(ModellApplication* app);
 // Set when a Ctrl-C arrives while no application is registered; the next
 // registered application takes it over as its pending interrupt.
 extern volatile std::sig_atomic_t process_interrupt_pending;
+// Set when a floating-point error is signalled while no application is
+// registered; the next registered application flags its modules with it.
+extern volatile std::sig_atomic_t process_fpe_pending;
 
 void on_sigint(int signal_number);
 void on_sigfpe(int signal_number, siginfo_t* info, void* context);

@@ -1,12 +1,15 @@
 #include "modelbase/memhandling.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 #include <stdexcept>
 
 #include "app/diagstream.h"
 
 double halvings_of(double x) {
+  // No count of halvings brings infinity down to 1; halving it would never end.
+  if (std::isinf(x)) return x > 0 ? x : 0.0;
   double n = 0;
   while (x > 1.0) {
     x *= 0.5;
@@ -85,7 +88,9 @@ grid_matrix memory_handling::matrix(int first_row, int last_row, int /*first_col
                                     int total_rows) {
   if ((static_cast<double>(last_col) + 1.0) * 8.0 + 24.0 > MAX_CHUNK_BYTES)
     fail_fatal(*diag, 1, "too long matrix rows");
-  const int n = total_rows <= 0 ? last_row : total_rows;
+  assert(first_row >= 0);
+  // A total smaller than the last row would leave rows without a pointer slot.
+  const int n = std::max(total_rows <= 0 ? last_row : total_rows, last_row);
   grid_matrix m;
   m.first_row_ = first_row;
   m.last_row_ = last_row;
@@ -123,7 +128,8 @@ void memory_handling::free_matrix(grid_matrix& m, int /*first_row*/, int /*last_
 
 stack_matrix memory_handling::matrix_3d(int first_row, int last_row, int first_col, int last_col,
                                         int levels, int total_rows) {
-  const int n = total_rows <= 0 ? last_row : total_rows;
+  assert(first_row >= 0);
+  const int n = std::max(total_rows <= 0 ? last_row : total_rows, last_row);
   stack_matrix s;
   s.first_row_ = first_row;
   s.last_row_ = last_row;

@@ -75,3 +75,14 @@ run_result cli_workdir::run_velmo(int np, const std::vector<std::string>& args,
   result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
   return result;
 }
+
+void copy_example_basin(const cli_workdir& dir) {
+  namespace fs = std::filesystem;
+  const fs::path source = fs::path(VELMO_EXAMPLES) / "basin";
+  for (const auto& item : fs::directory_iterator(source)) {
+    if (item.is_regular_file())
+      fs::copy_file(item.path(), fs::path(dir.path()) / item.path().filename(),
+                    fs::copy_options::overwrite_existing);
+  }
+  fs::create_directories(fs::path(dir.path()) / "output");
+}

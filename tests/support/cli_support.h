@@ -31,3 +31,7 @@ class cli_workdir {
 };
 
 std::string shell_quote(const std::string& text);
+
+// Copies the files of the example basin (control file, grids, output folder)
+// into the working directory.
+void copy_example_basin(const cli_workdir& dir);
