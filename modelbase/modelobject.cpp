@@ -2,10 +2,14 @@
 
 #include <mpi.h>
 
+#include <algorithm>
+#include <cassert>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
+#include <string_view>
+#include <type_traits>
 
 #include "app/diagstream.h"
 
@@ -42,9 +46,12 @@ void modelobject::write_log_line(int /*ignored*/, const std::string& text) {
   file_handle log(std::fopen(log_name, "a"));
   if (!log) return;
   const std::time_t now = std::time(nullptr);
-  char stamp[64];
+  char stamp[64] = "";
   ctime_r(&now, stamp);  // 24 characters and a line end
-  std::fprintf(log.get(), "%s: %s\n", stamp, text.c_str());
+  std::fputs(stamp, log.get());
+  std::fputs(": ", log.get());
+  std::fwrite(text.data(), 1, text.size(), log.get());
+  std::fputc('\n', log.get());
   std::fflush(log.get());
 }
 
@@ -96,49 +103,138 @@ void modelobject::read_line_rest(std::FILE* file, std::string& line) {
 
 namespace {
 
-// Converts the next word as a number the way scanf does, leaving whatever
-// follows the number in the file.
-template <class T, class Convert>
-int scan_number(std::FILE* file, T& target, Convert convert) {
-  int c = std::fgetc(file);
-  while (c != EOF && std::isspace(c)) c = std::fgetc(file);
-  if (c == EOF) return EOF;
-  std::ungetc(c, file);
-  const long start = std::ftell(file);
-  std::string text;
-  c = std::fgetc(file);
-  while (c != EOF && !std::isspace(c)) {
-    text.push_back(static_cast<char>(c));
-    c = std::fgetc(file);
+// One conversion of a scanf format: the literal text in front of it, its
+// field width (empty: none), its conversion letter and, for the last
+// conversion, the literal text behind it.
+struct format_conversion {
+  std::string before;
+  std::string width;
+  char kind = 0;
+  std::string after;
+};
+
+std::vector<format_conversion> parse_scan_format(const char* format) {
+  std::vector<format_conversion> conversions;
+  std::string literal;
+  for (const char* p = format; *p != '\0'; ++p) {
+    if (*p != '%' || p[1] == '%') {
+      literal += *p;
+      if (*p == '%') literal += *++p;
+      continue;
+    }
+    format_conversion c;
+    c.before = literal;
+    literal.clear();
+    ++p;
+    while (*p >= '0' && *p <= '9') c.width += *p++;
+    // Length modifiers only say which C type receives the value; the target's
+    // type says that here.
+    while (*p == 'h' || *p == 'l' || *p == 'L' || *p == 'q' || *p == 'j' || *p == 'z' ||
+           *p == 't')
+      ++p;
+    if (*p == '\0') break;
+    c.kind = *p;
+    conversions.push_back(c);
   }
-  const char* begin = text.c_str();
-  char* end = nullptr;
-  const auto value = convert(begin, &end);
-  // Whatever follows the number (all of the word when nothing converted)
-  // stays in the file for the next read, as with scanf.
-  const long used = static_cast<long>(end - begin);
-  std::fseek(file, start + used, SEEK_SET);
-  if (used == 0) return 0;
-  target = static_cast<T>(value);
-  return 1;
+  if (!conversions.empty()) conversions.back().after = literal;
+  return conversions;
+}
+
+bool is_blank_text(const std::string& text) {
+  return std::all_of(text.begin(), text.end(),
+                     [](char c) { return std::isspace(static_cast<unsigned char>(c)); });
+}
+
+// Matches literal format text as scanf does: 1 when it matched, 0 when not,
+// EOF at the end of the file.
+int match_literal(std::FILE* file, const std::string& literal) {
+  if (literal.empty()) return 1;
+  int consumed = -1;
+  const std::string format = literal + "%n";
+  const int result = std::fscanf(file, format.c_str(), &consumed);
+  if (consumed >= 0) return 1;
+  return result == EOF || std::feof(file) ? EOF : 0;
+}
+
+constexpr std::string_view INTEGER_KINDS = "diouxX";
+constexpr std::string_view REAL_KINDS = "aAeEfFgG";
+
+int scan_integer(std::FILE* file, const format_conversion& c, long long& value) {
+  if (INTEGER_KINDS.find(c.kind) == std::string_view::npos) {
+    assert(!"integer target with a conversion that is no integer conversion");
+    return 0;
+  }
+  const std::string format = "%" + c.width + "ll" + c.kind;
+  if (c.kind == 'd' || c.kind == 'i') return std::fscanf(file, format.c_str(), &value);
+  unsigned long long unsigned_value = 0;
+  const int count = std::fscanf(file, format.c_str(), &unsigned_value);
+  if (count == 1) value = static_cast<long long>(unsigned_value);
+  return count;
+}
+
+int scan_real(std::FILE* file, const format_conversion& c, double& value) {
+  if (REAL_KINDS.find(c.kind) == std::string_view::npos) {
+    assert(!"real target with a conversion that is no real conversion");
+    return 0;
+  }
+  const std::string format = "%" + c.width + "l" + c.kind;
+  return std::fscanf(file, format.c_str(), &value);
 }
 
 }  // namespace
 
+int modelobject::scan_conversion(std::FILE* file, const char* format, int index,
+                                 scan_target target) {
+  const std::vector<format_conversion> conversions = parse_scan_format(format);
+  if (index < 0 || static_cast<size_t>(index) >= conversions.size()) {
+    assert(!"format with too few conversions");
+    return 0;
+  }
+  const format_conversion& c = conversions[static_cast<size_t>(index)];
+  // Blank literal text only skips white space, which every conversion used
+  // here does anyway.
+  if (!is_blank_text(c.before)) {
+    const int matched = match_literal(file, c.before);
+    if (matched != 1) return matched;
+  }
+  const int count = std::visit(
+      [&](auto* t) -> int {
+        using T = std::remove_pointer_t<decltype(t)>;
+        if constexpr (std::is_same_v<T, std::string>) {
+          assert(c.kind == 's');
+          const size_t width = c.width.empty() ? static_cast<size_t>(-1) : std::stoul(c.width);
+          return read_token(file, *t, width == 0 ? static_cast<size_t>(-1) : width);
+        } else if constexpr (std::is_floating_point_v<T>) {
+          double value = 0;
+          const int n = scan_real(file, c, value);
+          if (n == 1) *t = static_cast<T>(value);
+          return n;
+        } else {
+          long long value = 0;
+          const int n = scan_integer(file, c, value);
+          if (n == 1) *t = static_cast<T>(value);
+          return n;
+        }
+      },
+      target);
+  if (count == 1 && !c.after.empty()) match_literal(file, c.after);
+  return count;
+}
+
 int modelobject::scan_one(std::FILE* file, int& target) {
-  return scan_number(file, target, [](const char* b, char** e) { return std::strtol(b, e, 10); });
+  return scan_conversion(file, "%d", 0, &target);
 }
 int modelobject::scan_one(std::FILE* file, long& target) {
-  return scan_number(file, target, [](const char* b, char** e) { return std::strtol(b, e, 10); });
+  return scan_conversion(file, "%ld", 0, &target);
 }
 int modelobject::scan_one(std::FILE* file, double& target) {
-  return scan_number(file, target, [](const char* b, char** e) { return std::strtod(b, e); });
+  return scan_conversion(file, "%lf", 0, &target);
 }
 int modelobject::scan_one(std::FILE* file, float& target) {
-  return scan_number(file, target, [](const char* b, char** e) { return std::strtod(b, e); });
+  return scan_conversion(file, "%f", 0, &target);
 }
 int modelobject::scan_one(std::FILE* file, std::string& target) {
-  return read_token(file, target, static_cast<size_t>(-1));
+  return scan_conversion(file, "%s", 0, &target);
 }
 
 void modelobject::report_unreadable_value(std::FILE* file, const std::string& key) {
@@ -179,6 +275,8 @@ void modelobject::set_initialized(int flag) { initialized_flag = flag; }
 
 void modelobject::release() {
   diag_entry(*diag, "DEBUG: deleting module ", name);
+  name.clear();
+  control_path.clear();
   text_buffer.clear();
   section_buffer.clear();
 }

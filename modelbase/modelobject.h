@@ -9,8 +9,10 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <variant>
 #include <vector>
 
+#include "modelbase/distribution.h"
 #include "modelbase/gridtypes.h"
 #include "modelbase/memhandling.h"
 
@@ -36,7 +38,7 @@ struct modelobject_args {
   char write_double_grids = 0;  // "WriteDoubleGrids"
   const std::string* input_directory = nullptr;
   const std::string* output_directory = nullptr;
-  const std::vector<int>* cells_per_process = nullptr;
+  const std::vector<int64_t>* cells_per_process = nullptr;
   const std::vector<halo_run>* halo_send = nullptr;
   const std::vector<halo_run>* halo_receive = nullptr;
   int spinup_switch = 0;
@@ -70,10 +72,12 @@ class modelobject : public memory_handling {
   [[noreturn]] virtual void fail_write(const std::string& file_name, int code);
   [[noreturn]] virtual void fail_read(const std::string& file_name, int code);
 
-  // One value of a control-file line: the target is read by the conversion of
-  // its type ("%d", "%ld", "%lf", "%f", "%s"); the rest of the line (at most
-  // 1199 characters) goes to line. A value that cannot be read is reported
-  // with the key and the object's name (code 17). Returns the count read.
+  // One value of a control-file line, read by the format's conversion ("%d",
+  // "%i", "%ld", "%lf", "%s", ...) into a target of any integer or floating
+  // type or a std::string; the rest of the line (at most 1199 characters)
+  // goes to line. A value that cannot be read is reported with the key and
+  // the object's name (code 17). Returns the count read. read_two_values
+  // takes the first two conversions of its format ("%d%lf", "%s%d", ...).
   template <class T>
   int read_value(std::FILE* file, const char* format, T& target, const std::string& key,
                  std::string& line);
@@ -93,6 +97,17 @@ class modelobject : public memory_handling {
   const std::string& control_file_name() const { return control_path; }
   int64_t end_time_key() const { return end_key; }
 
+  // A target of one scanf conversion.
+  using scan_target = std::variant<int*, long*, long long*, unsigned*, unsigned long*,
+                                   unsigned long long*, double*, float*, std::string*>;
+  // Reads the conversion number index (0 for the first) of a scanf format
+  // ("%d", "%i", "%ld", "%lf", "%g", "%s", "%99s", ...; literal text before
+  // it is matched as scanf does) into the target, with the conversion's own
+  // rules ("%i" reads 010 as 8). A "%s" word has no length limit unless the
+  // format gives one. 1 when read, 0 when the text does not convert (it stays
+  // in the file), EOF at the end of the file.
+  static int scan_conversion(std::FILE* file, const char* format, int index, scan_target target);
+
   // Reads one value of any supported type; 1 when read, 0 when the text does
   // not convert, EOF at the end of the file.
   static int scan_one(std::FILE* file, int& target);
@@ -104,6 +119,80 @@ class modelobject : public memory_handling {
   static int read_token(std::FILE* file, std::string& token, size_t max_len);
   // The rest of the current line, at most CONTROL_LINE_PIECE characters.
   static void read_line_rest(std::FILE* file, std::string& line);
+
+  // ---- grid store, statistics accumulator and transfers of grid rows (F2) ----
+  // Store look-ups: index 1..999, 0 when absent (find_grid) or fatal 33.
+  virtual int find_grid(const std::string& grid_name, char include_gridless = 0);
+  virtual int require_grid(const std::string& grid_name);
+  virtual int require_one_of_3_grids(const std::string& a, const std::string& b,
+                                     const std::string& c);
+  virtual int require_one_of_4_grids(const std::string& a, const std::string& b,
+                                     const std::string& c, const std::string& d);
+  // Grid statistics accumulator of the grid and stack writers.
+  virtual void reset_statistics(double threshold);
+  virtual void add_to_statistics(double value, double weight);
+  virtual void get_statistics(double& count, double& minimum, double& maximum, double& sum,
+                              double& mean, double& stddev);
+  // Index 1..999, otherwise fatal 12. The grid and the stack stay the caller's.
+  virtual void register_grid(int index, const std::string& file_name, grid_matrix* grid,
+                             stack_matrix* stack, int levels, const std::string& grid_name,
+                             unsigned write_code, int first_row, int last_row);
+  virtual void free_grid_entry(int index);
+
+  void set_grid_store(grid_store* shared_store) { store = shared_store; }
+  grid_store* grid_store_ptr() const { return store; }
+  // Looks up "MPIRegions" and "MPIHelper" in the store and keeps them.
+  void find_division_grids();
+  // What the transfers read of this object's division.
+  distribution_view division_view() const;
+
+  // Collective transfers; a store index with a null grid or stack means the
+  // entry's own grid or stack.
+  void scatter_grid(int index, grid_matrix* grid = nullptr);
+  void gather_grid(int index, grid_matrix* grid = nullptr);
+  grid_matrix gather_grid_copy(int index, const grid_matrix* grid = nullptr);
+  void gather_stack(int index, stack_matrix* stack = nullptr);
+  stack_matrix gather_stack_copy(int index, const stack_matrix* stack = nullptr);
+  void MPIScatterStack(int index, stack_matrix* stack = nullptr, int levels = 0);
+  void exchange_halo(int index, grid_matrix* grid = nullptr);
+  void exchange_halo_stack(int index, stack_matrix* stack = nullptr);
+  void reduce_zone_records(zone_record* records, int last, char also_weight);
+  void broadcast_zone_records(zone_record* records, int last);
+  void gather_masked(int values_index, int mask_index, const std::vector<int64_t>& counts,
+                     grid_matrix* target = nullptr);
+  void scatter_masked(int values_index, int mask_index, const std::vector<int64_t>& counts);
+  // ---- end of grid store and transfers (F2) ----
+
+  // ---- grid and stack files (F3) ----
+  // Reads a grid file (text, binary single or double, GIF image) into grid,
+  // checks it against the model's measures, distributes the rows and fills
+  // holes. Collective unless no_distribution. Throws 21 to 25 (and 5).
+  virtual void read_grid(const std::string& file_name, grid_matrix& grid, int fill_mode,
+                         bool allocate, bool verbose, double fill_value, bool report_holes,
+                         bool keep_full_grid, bool no_distribution, bool with_halo);
+  // Writes the whole model grid from the rows grid holds (other rows as
+  // nodata); called by process 0. Throws 26, 27, 18.
+  virtual void write_grid(const std::string& file_name, const grid_matrix& grid, bool as_text,
+                          bool double_precision);
+  // As write_grid, after setting the cells outside each row's span to nodata
+  // in grid itself.
+  virtual void write_grid_region(const std::string& file_name, grid_matrix& grid, bool as_text,
+                                 bool double_precision);
+  // Reads a stack file into a new stack (this process's rows, or all rows on
+  // process 0 with keep_full_stack); its levels are stack.levels(). Collective.
+  virtual void read_stack(const std::string& file_name, stack_matrix& stack,
+                          bool keep_full_stack);
+  // Text: process 0 writes the whole stack. Binary: collective, every process
+  // writes its own cells.
+  virtual void write_stack(const std::string& file_name, const stack_matrix& stack, int levels,
+                           bool as_text, bool double_precision);
+  void set_gif_georeference(const grid_matrix* mask, double x_origin, double y_origin,
+                            double cell_size);
+  // The class-to-value rule of GIF images: f1, x1, threshold, f2, x2.
+  void set_gif_mapping(double f1, double x1, int threshold, double f2, double x2);
+  // The header of the last grid or stack file read or written.
+  const grid_header& last_file_header() const { return file_header; }
+  // ---- end of grid and stack files (F3) ----
 
  protected:
   void report_unreadable_value(std::FILE* file, const std::string& key);
@@ -126,6 +215,8 @@ class modelobject : public memory_handling {
   double stat_sum = 0;
   double stat_sum_squares = 0;
   double stat_threshold = 0;
+  // ---- statistics accumulator state (F2) ----
+  bool stat_started = false;  // a value was counted since the reset
 
   // Grid geometry and this process's share of the rows (halo rows included).
   int ncols = 0;
@@ -171,7 +262,7 @@ class modelobject : public memory_handling {
 
   int rank = 0;
   int process_count = 1;
-  const std::vector<int>* cells_per_process = nullptr;
+  const std::vector<int64_t>* cells_per_process = nullptr;
   const std::vector<halo_run>* halo_send = nullptr;
   const std::vector<halo_run>* halo_receive = nullptr;
 
@@ -180,12 +271,25 @@ class modelobject : public memory_handling {
   const grid_matrix* hru_grid = nullptr;
 
   int report_interval = 0;  // [steps]
+
+  // ---- grid and stack files, state (F3) ----
+  grid_header file_header;  // the last header read or written
+  double gif_f1 = 0;        // GIF classes up to the threshold: f1 exp(x1 class)
+  double gif_x1 = 0;
+  int gif_threshold = 0;
+  double gif_f2 = 0;  // GIF classes above the threshold up to 250: f2 exp(x2 class)
+  double gif_x2 = 0;
+  // The writer behind write_grid and write_grid_region; a region writes the
+  // rows it does not hold as the model's nodata, a whole grid as "-9999".
+  void write_grid_file(const std::string& file_name, const grid_matrix& grid, bool as_text,
+                       bool double_precision, bool region_output);
+  // ---- end of grid and stack files, state (F3) ----
 };
 
 template <class T>
-int modelobject::read_value(std::FILE* file, const char* /*format*/, T& target,
+int modelobject::read_value(std::FILE* file, const char* format, T& target,
                             const std::string& key, std::string& line) {
-  const int count = scan_one(file, target);
+  const int count = scan_conversion(file, format, 0, &target);
   if (count != 1) {
     report_unreadable_value(file, key);
     fail_control_file(key, name);
@@ -195,10 +299,10 @@ int modelobject::read_value(std::FILE* file, const char* /*format*/, T& target,
 }
 
 template <class T1, class T2>
-int modelobject::read_two_values(std::FILE* file, const char* /*format*/, T1& first, T2& second,
+int modelobject::read_two_values(std::FILE* file, const char* format, T1& first, T2& second,
                                  const std::string& key, std::string& line) {
-  int count = scan_one(file, first);
-  if (count == 1) count += scan_one(file, second) == 1 ? 1 : 0;
+  int count = scan_conversion(file, format, 0, &first);
+  if (count == 1) count += scan_conversion(file, format, 1, &second) == 1 ? 1 : 0;
   if (count != 2) fail_control_file(key, name);
   read_line_rest(file, line);
   return count;
