@@ -1,0 +1,325 @@
+#include "modelbase/gridfile_format.h"
+
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include <sstream>
+
+namespace {
+
+bool starts_with(const unsigned char* head, size_t size, const char* text) {
+  const size_t n = std::strlen(text);
+  return size >= n && std::memcmp(head, text, n) == 0;
+}
+
+bool sixth_double_is_nodata(const unsigned char* head, size_t size) {
+  return size >= 48 && load_le_double(head + 40) == BINARY_NODATA;
+}
+
+bool sixth_single_is_nodata(const unsigned char* head, size_t size) {
+  return size >= 24 && static_cast<double>(load_le_float(head + 20)) == BINARY_NODATA;
+}
+
+// The C locale's white space, as scanf skips it.
+inline bool is_space(char c) {
+  return c == ' ' || c == '\n' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
+
+template <class U>
+U byte_swap(U value) {
+  U swapped = 0;
+  for (size_t i = 0; i < sizeof(U); ++i) {
+    swapped = static_cast<U>((swapped << 8) | (value & 0xFF));
+    value = static_cast<U>(value >> 8);
+  }
+  return swapped;
+}
+
+}  // namespace
+
+grid_format detect_grid_format(const unsigned char* head, size_t size) {
+  if (starts_with(head, size, "ncol")) return grid_format::text;
+  if (sixth_double_is_nodata(head, size)) return grid_format::binary_double;
+  if (sixth_single_is_nodata(head, size)) return grid_format::binary_single;
+  if (starts_with(head, size, "GIF8")) return grid_format::gif;
+  return grid_format::unknown;
+}
+
+grid_format detect_stack_format(const unsigned char* head, size_t size) {
+  if (starts_with(head, size, "stack")) return grid_format::text;
+  // A double header needs all of its 96 bytes; a small single stack is
+  // shorter than that and still a whole file.
+  if (size >= FORMAT_PROBE_BYTES && sixth_double_is_nodata(head, size))
+    return grid_format::binary_double;
+  if (size >= 48 && sixth_single_is_nodata(head, size)) return grid_format::binary_single;
+  return grid_format::unknown;
+}
+
+void store_le(double value, unsigned char* out) {
+  auto bits = std::bit_cast<uint64_t>(value);
+  if constexpr (std::endian::native == std::endian::big) bits = byte_swap(bits);
+  std::memcpy(out, &bits, 8);
+}
+
+void store_le(float value, unsigned char* out) {
+  auto bits = std::bit_cast<uint32_t>(value);
+  if constexpr (std::endian::native == std::endian::big) bits = byte_swap(bits);
+  std::memcpy(out, &bits, 4);
+}
+
+double load_le_double(const unsigned char* in) {
+  uint64_t bits = 0;
+  std::memcpy(&bits, in, 8);
+  if constexpr (std::endian::native == std::endian::big) bits = byte_swap(bits);
+  return std::bit_cast<double>(bits);
+}
+
+float load_le_float(const unsigned char* in) {
+  uint32_t bits = 0;
+  std::memcpy(&bits, in, 4);
+  if constexpr (std::endian::native == std::endian::big) bits = byte_swap(bits);
+  return std::bit_cast<float>(bits);
+}
+
+std::array<double, 12> header_values(const grid_header& h) {
+  return {h.ncols, h.nrows, h.xllcorner, h.yllcorner, h.cellsize, h.nodata,
+          h.count, h.minimum, h.maximum, h.sum, h.mean, h.stddev};
+}
+
+grid_header header_from_values(const std::array<double, 12>& v) {
+  grid_header h;
+  h.ncols = v[0];
+  h.nrows = v[1];
+  h.xllcorner = v[2];
+  h.yllcorner = v[3];
+  h.cellsize = v[4];
+  h.nodata = v[5];
+  h.count = v[6];
+  h.minimum = v[7];
+  h.maximum = v[8];
+  h.sum = v[9];
+  h.mean = v[10];
+  h.stddev = v[11];
+  return h;
+}
+
+std::vector<unsigned char> encode_binary_header(const grid_header& header, grid_format format) {
+  const auto values = header_values(header);
+  std::vector<unsigned char> out;
+  encode_values(values.data(), values.size(), format, out);
+  return out;
+}
+
+grid_header decode_binary_header(const unsigned char* bytes, grid_format format) {
+  std::array<double, 12> values{};
+  decode_values(bytes, values.size(), format, values.data());
+  return header_from_values(values);
+}
+
+void encode_values(const double* values, size_t count, grid_format format,
+                   std::vector<unsigned char>& out) {
+  const size_t size = value_bytes(format);
+  const size_t start = out.size();
+  out.resize(start + count * size);
+  unsigned char* p = out.data() + start;
+  if (format == grid_format::binary_single) {
+    for (size_t i = 0; i < count; ++i) store_le(static_cast<float>(values[i]), p + i * 4);
+  } else {
+    for (size_t i = 0; i < count; ++i) store_le(values[i], p + i * 8);
+  }
+}
+
+void decode_values(const unsigned char* bytes, size_t count, grid_format format, double* values) {
+  if (format == grid_format::binary_single) {
+    for (size_t i = 0; i < count; ++i) values[i] = static_cast<double>(load_le_float(bytes + i * 4));
+  } else {
+    for (size_t i = 0; i < count; ++i) values[i] = load_le_double(bytes + i * 8);
+  }
+}
+
+bool parse_number(std::string_view word, double& value) {
+  if (word.empty()) return false;
+  const char* begin = word.data();
+  const char* end = begin + word.size();
+  const char* start = begin;
+  // from_chars takes no plus sign; scanf does.
+  if (*start == '+' && word.size() > 1 && start[1] != '+' && start[1] != '-') ++start;
+  if (*start != '+') {
+    double parsed = 0;
+    const auto result = std::from_chars(start, end, parsed);
+    if (result.ec == std::errc() && result.ptr == end) {
+      value = parsed;
+      return true;
+    }
+  }
+  // Hexadecimal notation and numbers beyond the range of a double, as strtod
+  // (and so scanf) reads them.
+  const std::string copy(word);
+  char* stop = nullptr;
+  const double parsed = std::strtod(copy.c_str(), &stop);
+  if (stop != copy.c_str() + copy.size()) return false;
+  value = parsed;
+  return true;
+}
+
+char* format_g(char* out, double value) {
+  // to_chars with the general format and a precision behaves as printf's %g.
+  return std::to_chars(out, out + 32, value, std::chars_format::general, 6).ptr;
+}
+
+std::string format_g(double value) {
+  char text[32];
+  return std::string(text, format_g(text, value));
+}
+
+std::string format_measure(double value) {
+  char text[40];
+  std::snprintf(text, sizeof text, "%.15g", value);
+  if (std::isfinite(value) && std::strtod(text, nullptr) != value)
+    std::snprintf(text, sizeof text, "%.17g", value);
+  return text;
+}
+
+text_scanner::text_scanner(std::FILE* file, size_t block_bytes)
+    : file_(file), buffer_(block_bytes < 64 ? 64 : block_bytes) {
+  begin_ = end_ = buffer_.data();
+}
+
+text_scanner::text_scanner(std::string_view text)
+    : begin_(text.data()), end_(text.data() + text.size()), at_eof_(true) {}
+
+bool text_scanner::refill() {
+  if (at_eof_ || file_ == nullptr) return false;
+  const size_t keep = static_cast<size_t>(end_ - begin_);
+  if (keep > 0 && begin_ != buffer_.data()) std::memmove(buffer_.data(), begin_, keep);
+  // A word longer than the buffer makes it grow.
+  if (keep == buffer_.size()) buffer_.resize(buffer_.size() * 2);
+  const size_t got = std::fread(buffer_.data() + keep, 1, buffer_.size() - keep, file_);
+  if (got == 0) {
+    if (std::ferror(file_)) failed_ = true;
+    at_eof_ = true;
+  }
+  begin_ = buffer_.data();
+  end_ = begin_ + keep + got;
+  return got > 0;
+}
+
+bool text_scanner::next_word(std::string_view& word) {
+  for (;;) {
+    while (begin_ < end_ && is_space(*begin_)) ++begin_;
+    if (begin_ < end_) break;
+    if (!refill()) return false;
+  }
+  size_t length = 0;
+  for (;;) {
+    const char* p = begin_ + length;
+    while (p < end_ && !is_space(*p)) ++p;
+    length = static_cast<size_t>(p - begin_);
+    if (p < end_) break;
+    if (!refill()) break;  // the word ends with the input
+  }
+  if (failed_) return false;
+  word = std::string_view(begin_, length);
+  begin_ += length;
+  return true;
+}
+
+bool text_scanner::next_number(double& value) {
+  std::string_view word;
+  return next_word(word) && parse_number(word, value);
+}
+
+text_writer::text_writer(std::FILE* file, size_t block_bytes)
+    : file_(file), buffer_(block_bytes < 256 ? 256 : block_bytes) {}
+
+void text_writer::make_room(size_t n) {
+  if (used_ + n <= buffer_.size()) return;
+  flush();
+  if (n > buffer_.size()) buffer_.resize(n);
+}
+
+void text_writer::put(std::string_view text) {
+  make_room(text.size());
+  std::memcpy(buffer_.data() + used_, text.data(), text.size());
+  used_ += text.size();
+}
+
+void text_writer::put(char c) {
+  make_room(1);
+  buffer_[used_++] = c;
+}
+
+void text_writer::put_g(double value) {
+  make_room(32);
+  char* start = buffer_.data() + used_;
+  used_ += static_cast<size_t>(format_g(start, value) - start);
+}
+
+bool text_writer::flush() {
+  if (used_ > 0) {
+    if (std::fwrite(buffer_.data(), 1, used_, file_) != used_) failed_ = true;
+    used_ = 0;
+  }
+  return !failed_;
+}
+
+std::string text_grid_header(const grid_measures& m) {
+  std::string text;
+  text += "ncols\t" + std::to_string(m.ncols) + "\n";
+  text += "nrows\t" + std::to_string(m.nrows) + "\n";
+  text += "xllcorner\t" + format_measure(m.xllcorner) + "\n";
+  text += "yllcorner\t" + format_measure(m.yllcorner) + "\n";
+  text += "cellsize\t" + format_measure(m.cellsize) + "\n";
+  text += "nodata_value\t" + format_g(m.nodata) + "\n";
+  return text;
+}
+
+std::string text_stack_header(const grid_measures& m, int levels) {
+  std::string text;
+  text += "stack_ncols\t" + format_measure(m.ncols) + "\n";
+  text += "nrows\t" + format_measure(m.nrows) + "\n";
+  text += "xll\t" + format_measure(m.xllcorner) + "\n";
+  text += "yll\t" + format_measure(m.yllcorner) + "\n";
+  text += "cs\t" + format_measure(m.cellsize) + "\n";
+  text += "nodata\t" + format_measure(m.nodata) + "\n";
+  text += "cnt\t0\nmin\t0\nmax\t0\nsum\t0\naverage\t0\n";
+  text += "numlevels\t" + format_g(levels) + "\n";
+  return text;
+}
+
+bool grid_file_fits(const grid_measures& model, grid_header& file) {
+  if (file.xllcorner != std::floor(file.xllcorner)) file.xllcorner = std::floor(file.xllcorner);
+  if (file.yllcorner != std::floor(file.yllcorner)) file.yllcorner = std::floor(file.yllcorner);
+  return std::floor(file.ncols) == model.ncols && std::floor(file.nrows) == model.nrows &&
+         std::floor(model.xllcorner) == std::floor(file.xllcorner) &&
+         std::floor(model.yllcorner) == std::floor(file.yllcorner) &&
+         model.cellsize == file.cellsize && file.nodata <= model.nodata;
+}
+
+bool stack_file_fits(const grid_measures& model, const grid_header& file) {
+  return std::floor(file.ncols) == model.ncols && std::floor(file.nrows) == model.nrows &&
+         model.xllcorner == file.xllcorner && model.yllcorner == file.yllcorner &&
+         model.cellsize == file.cellsize && model.nodata == file.nodata;
+}
+
+std::string tail35(const std::string& text) {
+  return text.size() > 35 ? text.substr(text.size() - 35) : text;
+}
+
+std::string measures_mismatch_text(const std::string& path, const std::string& object_name,
+                                   const std::string& zone_file, const grid_measures& model,
+                                   const grid_header& file, bool stack_file) {
+  std::ostringstream text;
+  text << path << " has not the specified grid measures (in " << object_name
+       << (stack_file ? ")\n" : ")!\n") << tail35(zone_file) << " " << tail35(path);
+  text << "\n" << model.ncols << " " << file.ncols;
+  text << "\n" << model.nrows << " " << file.nrows;
+  text << "\n" << model.xllcorner << " " << file.xllcorner;
+  text << "\n" << model.yllcorner << " " << file.yllcorner;
+  text << "\n" << model.cellsize << " " << file.cellsize;
+  text << "\n" << model.nodata << " " << file.nodata;
+  return text.str();
+}

@@ -1,0 +1,110 @@
+#include "modelbase/gridfile_mpi.h"
+
+#include <algorithm>
+#include <climits>
+
+#include "app/diagstream.h"
+
+namespace {
+
+// Largest piece of one MPI-IO call, well inside an int count. [bytes]
+constexpr long long IO_PIECE = 1LL << 30;
+
+int world_rank() {
+  int rank = 0;
+  MPI_Comm_rank(MPI_COMM_WORLD, &rank);
+  return rank;
+}
+
+void broadcast_string_from(std::string& text, int root) {
+  long long length = static_cast<long long>(text.size());
+  MPI_Bcast(&length, 1, MPI_LONG_LONG, root, MPI_COMM_WORLD);
+  text.resize(static_cast<size_t>(length));
+  long long done = 0;
+  while (done < length) {
+    const int n = static_cast<int>(std::min(length - done, IO_PIECE));
+    MPI_Bcast(text.data() + done, n, MPI_CHAR, root, MPI_COMM_WORLD);
+    done += n;
+  }
+}
+
+}  // namespace
+
+void throw_failure(DiagStream& diag, const file_failure& failure) {
+  if (!failure.text.empty()) fail_fatal(diag, failure.code, failure.text);
+  throw failure.code;
+}
+
+void settle_failures(DiagStream& diag, const file_failure& mine) {
+  const int me = mine.code != 0 ? world_rank() : INT_MAX;
+  int lowest = INT_MAX;
+  MPI_Allreduce(&me, &lowest, 1, MPI_INT, MPI_MIN, MPI_COMM_WORLD);
+  if (lowest == INT_MAX) return;
+  file_failure agreed = mine;
+  MPI_Bcast(&agreed.code, 1, MPI_INT, lowest, MPI_COMM_WORLD);
+  broadcast_string_from(agreed.text, lowest);
+  throw_failure(diag, agreed);
+}
+
+void broadcast_string(std::string& text) { broadcast_string_from(text, 0); }
+
+long long mpi_read_at(MPI_File file, long long offset, unsigned char* buffer, long long bytes) {
+  long long done = 0;
+  while (done < bytes) {
+    const int n = static_cast<int>(std::min(bytes - done, IO_PIECE));
+    MPI_Status status;
+    if (MPI_File_read_at(file, static_cast<MPI_Offset>(offset + done), buffer + done, n, MPI_BYTE,
+                         &status) != MPI_SUCCESS)
+      break;
+    int got = 0;
+    MPI_Get_count(&status, MPI_BYTE, &got);
+    if (got <= 0) break;
+    done += got;
+    if (got < n) break;
+  }
+  return done;
+}
+
+bool mpi_write_runs(MPI_File file, long long data_start, const byte_runs& runs,
+                    const std::vector<unsigned char>& buffer) {
+  // A run longer than an int count is split.
+  std::vector<int> lengths;
+  std::vector<MPI_Aint> offsets;
+  for (const auto& [offset, length] : runs) {
+    for (long long done = 0; done < length; done += IO_PIECE) {
+      offsets.push_back(static_cast<MPI_Aint>(offset + done));
+      lengths.push_back(static_cast<int>(std::min(length - done, IO_PIECE)));
+    }
+  }
+  bool ok = true;
+  MPI_Datatype view = MPI_BYTE;
+  const bool own_type = !lengths.empty();
+  if (own_type) {
+    ok = MPI_Type_create_hindexed(static_cast<int>(lengths.size()), lengths.data(), offsets.data(),
+                                  MPI_BYTE, &view) == MPI_SUCCESS &&
+         MPI_Type_commit(&view) == MPI_SUCCESS;
+    if (!ok) view = MPI_BYTE;
+  }
+  if (MPI_File_set_view(file, static_cast<MPI_Offset>(data_start), MPI_BYTE, view, "native",
+                        MPI_INFO_NULL) != MPI_SUCCESS)
+    ok = false;
+  // The collective write needs the same number of calls everywhere.
+  const long long total = ok ? static_cast<long long>(buffer.size()) : 0;
+  long long longest = 0;
+  MPI_Allreduce(&total, &longest, 1, MPI_LONG_LONG, MPI_MAX, MPI_COMM_WORLD);
+  long long done = 0;
+  for (long long round = 0; round < longest; round += IO_PIECE) {
+    const int n = static_cast<int>(std::clamp(total - done, 0LL, IO_PIECE));
+    MPI_Status status;
+    if (MPI_File_write_all(file, buffer.data() + done, n, MPI_BYTE, &status) != MPI_SUCCESS) {
+      ok = false;
+    } else {
+      int written = 0;
+      MPI_Get_count(&status, MPI_BYTE, &written);
+      if (written != n) ok = false;
+    }
+    done += n;
+  }
+  if (own_type) MPI_Type_free(&view);
+  return ok;
+}

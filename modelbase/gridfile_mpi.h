@@ -1,0 +1,44 @@
+// What the grid and stack files need of the message-passing layer: agreeing
+// on a failure so that every process stops with the same code instead of
+// waiting for a process that has already given up, and reading and writing
+// binary files through MPI-IO in pieces that respect its int counts.
+#pragma once
+
+#include <mpi.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+class DiagStream;
+
+// A failure of a file operation: the code and the text of its entry after
+// "FATAL: " (empty when the entry has been written already).
+struct file_failure {
+  int code = 0;
+  std::string text;
+};
+
+// Writes the entry (when it has a text) and throws the code.
+[[noreturn]] void throw_failure(DiagStream& diag, const file_failure& failure);
+
+// Collective: when any process failed, every process writes the entry of the
+// lowest failing process and throws its code; otherwise returns.
+void settle_failures(DiagStream& diag, const file_failure& mine);
+
+// A text of process 0 to every process.
+void broadcast_string(std::string& text);
+
+// Reads up to bytes bytes at offset (independent I/O); returns the number of
+// bytes read, less at the end of the file or on an error.
+long long mpi_read_at(MPI_File file, long long offset, unsigned char* buffer, long long bytes);
+
+// Runs of bytes of one process in a file: (offset from the data start, length),
+// in increasing order, not overlapping.
+using byte_runs = std::vector<std::pair<long long, long long>>;
+
+// Collective: every process writes its runs, whose bytes follow each other in
+// buffer, through a file view starting at data_start. False when the view or
+// a write failed on this process.
+bool mpi_write_runs(MPI_File file, long long data_start, const byte_runs& runs,
+                    const std::vector<unsigned char>& buffer);
