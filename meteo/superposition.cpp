@@ -1,0 +1,36 @@
+#include "meteo/superposition.h"
+
+#include "app/diagstream.h"
+
+RegionalSuperposition::RegionalSuperposition(DiagStream* diag_stream,
+                                             statistics_registry* registry_in,
+                                             int registry_size_in, const std::string& section,
+                                             const std::string& control_file,
+                                             grid_store* store_in,
+                                             const submodel_settings& settings,
+                                             const std::vector<int>* region_index_in,
+                                             int region_count_in, int max_region_code_in)
+    : teilmodellklasse(diag_stream, section, control_file, store_in, settings, 1, 1) {
+  if (flow_control == 0) return;
+  statistics = registry_in;
+  statistics_size = registry_size_in;
+  region_index = region_index_in;
+  region_count = region_count_in;
+  max_region_code = max_region_code_in;
+  control.reset();
+  diag_entry(*diag, "WARNING: ", name,
+             " is not built yet: its entities are not read and no grid is superposed");
+}
+
+void RegionalSuperposition::time_step(int64_t hour, int64_t day, int64_t month, int64_t year) {
+  cur_hour = hour;
+  cur_day = day;
+  cur_month = month;
+  cur_year = year;
+}
+
+void RegionalSuperposition::write_output() {}
+
+void RegionalSuperposition::flush_outputs() {}
+
+void RegionalSuperposition::release() { teilmodellklasse::release(); }

@@ -1,0 +1,71 @@
+// abflussmodellklasse: routes the runoff of every subbasin through channels,
+// lakes, reservoirs and abstractions to the outlet, on process 0 only. Not
+// built yet: the module reads the head of "[routing_model]" (inactive on the
+// other processes, which keep the value read as the routing activity
+// elsewhere), hands out no tables and routes nothing. It receives the zone
+// table of the unsaturated-zone module in its settings.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/teilmod.h"
+#include "routing/routingtables.h"
+#include "soilwater/runoffrecords.h"
+
+class DiagStream;
+class grid_store;
+
+class abflussmodellklasse : public teilmodellklasse {
+ public:
+  // readgrid: the unsaturated zone's storage-grid read code.
+  abflussmodellklasse(int& status, DiagStream* diag, statistics_registry* registry,
+                      int registry_size, const std::string& section,
+                      const std::string& control_file, grid_store* store,
+                      const submodel_settings& settings, int tracer_count,
+                      tracer_entry* tracer_list, int readgrid);
+
+  void init_tracers(int& status, int tracer_count, tracer_entry* tracer_list,
+                    statistics_registry* registry, int registry_size) override;
+  void time_step(int64_t hour, int64_t day, int64_t month, int64_t year) override;
+  void release() override;
+  // True once this module has started the storage-content file in this run;
+  // a later writer appends to the file only then, so a stale file from an
+  // earlier run is never extended.
+  bool storage_section_written() const { return storage_written; }
+
+  // The flow-control value read on this process before the module was made
+  // inactive on every process but 0.
+  int get_routing_active_elsewhere() const { return routing_active_elsewhere; }
+
+  // Keeps the file name (none when the unsaturated zone is inactive);
+  // readgrid 0, 2 and 4 read nothing.
+  virtual void read_state(const std::string* storage_file, int readgrid);
+  virtual void init_routing();
+  virtual void set_qg(subbasin_flow_arrays* qg);
+  virtual void set_riverflow_table(riverflow_table* table);
+  virtual routing_target_table* get_routing_target();
+  virtual abfrel_table* get_abfrel();
+  virtual void set_output_unit(int unit);
+  // The irrigation demand per subbasin index 0..n.
+  virtual void set_irrigation_demand(std::vector<zone_record>* demand);
+  // River and reservoir water available for irrigation per subbasin.
+  virtual subbasin_flow_arrays* get_maxirrig();
+  virtual subbasin_flow_arrays* get_maxirrig_from_reservoirs();
+  virtual void flush_outputs();
+  // Called also when the module is inactive.
+  virtual void init_lake_links(char interception_before_snow);
+
+ private:
+  int routing_active_elsewhere = 0;
+  int routed_tracer_count = 0;
+  tracer_entry* routed_tracers = nullptr;
+  int state_readgrid = 0;
+  int output_unit = 0;
+  subbasin_flow_arrays* qg = nullptr;
+  riverflow_table* riverflows = nullptr;
+  std::vector<zone_record>* irrigation_demand = nullptr;
+  std::string storage_file_name;
+  bool storage_written = false;
+};

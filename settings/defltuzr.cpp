@@ -1,0 +1,502 @@
+// The staged set-up of the global settings, the hand-over to the
+// application and what the settings object does for the rest of the run:
+// statistics of its grids, the sub-step count, the accessors and the release.
+#include "settings/defltuzr.h"
+
+#include <mpi.h>
+
+#include <cstdio>
+#include <string>
+
+#include "app/diagstream.h"
+#include "modelbase/gridstore.h"
+
+namespace {
+
+// Stages of init_step; the call after the last one closes the control file
+// and reports done.
+constexpr int FINAL_STAGE = 23;
+
+modelobject_args settings_args(DiagStream* diag_stream, const std::string& control_file_name) {
+  modelobject_args args;
+  args.diag = diag_stream;
+  args.control_file = control_file_name;
+  return args;
+}
+
+}  // namespace
+
+defaultini::defaultini(unsigned& status, DiagStream* diag_stream,
+                       const std::string& control_file_name, statistics_registry* shared_registry,
+                       int shared_registry_size, int mode, grid_store* shared_store)
+    : modelobject(settings_args(diag_stream, control_file_name)),
+      registry(shared_registry),
+      registry_size(shared_registry_size) {
+  status = 0;
+  try {
+    diag_entry(*diag, "file ", "defltuzr", ", compiled at ", __DATE__, ", ", __TIME__);
+    name = "defaults";
+    soil_model_mode = mode;
+    store = shared_store;
+    given_name = control_file_name;
+    stage_counter = 0;
+    landuse_layers.assign(1, nullptr);
+  } catch (int code) {
+    status = static_cast<unsigned>(code);
+  } catch (...) {
+    status = 103;
+  }
+}
+
+void defaultini::write_progress_label(const char* label) { diag_entry(*diag, label); }
+
+void defaultini::close_control_file() {
+  if (std::fclose(control.release()) != 0) fail_fatal(*diag, 11, "error closing ", control_path);
+}
+
+int defaultini::init_step(bool& done) {
+  if (stage_counter > FINAL_STAGE) {
+    done = true;
+    return 0;
+  }
+  run_stage();
+  if (stage_counter > FINAL_STAGE) done = true;
+  return 0;
+}
+
+void defaultini::run_stage() {
+  switch (stage_counter) {
+    case 0:
+      stage_copy_and_base_settings();
+      break;
+    case 1:
+      control_path = control_name;
+      if (!open_control_file()) fail_fatal(*diag, 28, "error opening ", control_name);
+      read_standard_grids();
+      break;
+    case 2:
+      read_model_time();
+      end_key = time_key(end_year, end_month, end_day, end_hour);
+      break;
+    case 3:
+      read_multilayer_landuse(soil_model_mode);
+      read_landuse_table(soil_model_mode);
+      break;
+    case 4:
+      read_soil_table(soil_model_mode);
+      break;
+    case 5:
+      irrigation_switch = 0;
+      read_irrigation_table();
+      read_radiation_correction_flow_control();
+      close_control_file();
+      break;
+    case 6:
+      stage_zone_grid_and_division();
+      break;
+    case 7:
+      stage_zone_table_and_distribution();
+      break;
+    case 8:
+      stage_standard_grids();
+      break;
+    case 9: {
+      const int index = find_grid("RelCellArea");
+      rel_cell_area = index > 0 ? (*store)[index].grid : nullptr;
+      break;
+    }
+    case 10:
+      make_cell_size_grids();
+      break;
+    case 11:
+      make_coordinate_grids();
+      break;
+    case 12:
+      elevation_grid = (*store)[2].grid;
+      max_elevation = grid_maximum(2);
+      break;
+    case 13:
+      stage_landuse_layers();
+      break;
+    case 14:
+      if (find_grid("landuse") > 0) {
+        write_progress_label("generateMultiLayerParameterGrids...");
+        generateMultiLayerParameterGrids(landuse_layer_count);
+        write_progress_label("...ok");
+      }
+      break;
+    case 15:
+      stage_counter = 16;
+      if (irrigation_switch != 0) {
+        write_progress_label("check_irrig_Codes");
+        const int index = find_grid("irrigation_codes");
+        if (index > 0) check_irrig_Codes(index);
+        write_progress_label("...ok");
+      } else {
+        irrigation_table = nullptr;
+      }
+      return;
+    case 16:
+      write_progress_label("check_SOIL_Codes...");
+      check_SOIL_Codes(find_grid("soil_types"));
+      write_progress_label("...ok");
+      break;
+    case 17:
+      if (soil_model_mode == 1) {
+        write_progress_label("make_nFK_kWert_and_Na...");
+        make_nFK_kWert_and_Na();
+        write_progress_label("...ok");
+      }
+      break;
+    case 18:
+      write_progress_label("make_Slope_and_Aspect...");
+      make_Slope_and_Aspect();
+      write_progress_label("...ok");
+      break;
+    case 19:
+      write_progress_label("check_ice_firn_grid...");
+      check_ice_firn_grid();
+      write_progress_label("...ok");
+      break;
+    case 20:
+      write_progress_label("MakeRegionWeightGrids...");
+      MakeRegionWeightGrids();
+      write_progress_label("...ok");
+      break;
+    case 21:
+      stage_counter = 22;
+      return;
+    case 22:
+      write_progress_label("GetCouplingParameters...");
+      GetCouplingParameters();
+      write_progress_label("...ok");
+      break;
+    default:
+      close_control_file();
+      report_interval = 1;
+      break;
+  }
+  ++stage_counter;
+}
+
+void defaultini::stage_copy_and_base_settings() {
+  control_name = given_name;
+  if (rank == 0)
+    compile_symbols(given_name, control_name);
+  else
+    control_name = given_name + ".$$$";
+  MPI_Barrier(MPI_COMM_WORLD);
+  read_base_settings(control_name);
+  min_to_int_end = base.min_to_int_end;
+  hour_shift = base.min_to_int_end / 60.0;
+}
+
+void defaultini::stage_landuse_layers() {
+  const int index = find_grid("landuse");
+  if (index > 0) check_landuse_codes(index);
+  if (index <= 0) {
+    landuse_layers.clear();
+    return;
+  }
+  if (multilayer_table != nullptr) {
+    make_landuse_layer_grids();
+    landuse_layer_count = multilayer_entries.size() > 1 ? multilayer_entries[1].layer_count : 1;
+    return;
+  }
+  // A single layer: the grid is layer 1 and found only under that name.
+  grid_entry& entry = (*store)[index];
+  landuse_layers.assign(2, entry.grid);
+  entry.grid_name = "landuse1";
+  landuse_layer_count = 1;
+}
+
+// ---- statistics of the settings grids ----
+
+void defaultini::setup_zonal_statistics() {
+  grid_store& s = *store;
+  for (int i = 2; i <= registered_grids + 2; ++i) {
+    std::string& statistics_file = s[i].standard.statistics_file_name;
+    if (statistics_file.empty()) continue;
+    std::vector<zone_record> records = checked_array<zone_record>(zone_count + 1U, 1);
+    for (int z = 0; z <= zone_count; ++z) {
+      const zone_record& zone = zones_table.records[static_cast<size_t>(z)];
+      records[static_cast<size_t>(z)].code = zone.code;
+      records[static_cast<size_t>(z)].share = zone.share;
+      records[static_cast<size_t>(z)].weight = zone.weight;
+    }
+    std::vector<zone_record>& kept = statistic_zones[i] = std::move(records);
+    int status = 0;
+    auto statistic = std::make_unique<zonalstatistic>(
+        status, diag, registry, registry_size, rel_cell_area, nrows, ncols, kept.data(),
+        zone_count, s[i].standard.statistics_code, 5, statistics_file, output_directory, 0,
+        nullptr);
+    if (status != 0) throw status;
+    statistic->write_header(s[i].grid_name.value_or(std::string()), "(default)", registry,
+                            registry_size);
+    statistics[i] = std::move(statistic);
+  }
+}
+
+void defaultini::clear_grid_statistics() {
+  for (auto& [index, statistic] : statistics) statistic->clear_step_sums();
+}
+
+void defaultini::add_grid_statistics() {
+  const grid_store& s = *store;
+  const grid_matrix& zone = *zone_grid;
+  const std::vector<int>& code_index = zones_table.code_to_index;
+  for (auto& [index, statistic] : statistics) {
+    const grid_matrix& grid = *s[index].grid;
+    for (int r = 1; r <= nrows; ++r) {
+      const row_strip& span = zones_table.strips[static_cast<size_t>(r)];
+      for (int c = span.first; c <= span.last; ++c) {
+        if (static_cast<int>((*mpi_regions)[r][c]) != rank || zone[r][c] == nodata) continue;
+        const int zone_code = static_cast<int>(zone[r][c]);
+        statistic->add_value(r, c, code_index[static_cast<size_t>(zone_code)], grid[r][c], 1.0);
+      }
+    }
+  }
+}
+
+void defaultini::complete_grid_statistics(int64_t hour, int64_t day, int64_t month,
+                                          int64_t year) {
+  for (auto& [index, statistic] : statistics) statistic->complete_step(year, month, day, hour, 1);
+}
+
+void defaultini::flush_grid_statistics() {
+  for (auto& [index, statistic] : statistics) statistic->write_rows();
+}
+
+// ---- hand-over ----
+
+void defaultini::export_settings(settings_block& block) {
+  block.control_file = control_name;
+  block.output_control = base.output_control;
+  block.radius_warnings = base.radius_warnings;
+  block.discharge_unit = base.discharge_unit;
+  block.min_to_int_end = base.min_to_int_end;
+  block.meteo_count = base.meteo_count;
+  block.latitude = base.latitude;
+  block.longitude = base.longitude;
+  block.reference_meridian = base.reference_meridian;
+  block.time_shift = base.time_shift;
+  block.meteo_names = base.meteo_names;
+  block.selected_count = base.selected_codes[0];
+  block.selected_codes = base.selected_codes;
+  block.registered_grids = registered_grids;
+
+  block.zone_index = &zones_table.code_to_index;
+  block.zones = &zones_table.records;
+  block.strips = &zones_table.strips;
+  block.zone_count = zones_table.zone_count;
+  block.max_zone_code = zones_table.max_zone_code;
+  block.region_index = &region_code_rank;
+  block.region_count = region_count;
+  block.max_region_code = max_region_code;
+  block.regions = &region_table;
+
+  block.ncols = ncols;
+  block.nrows = nrows;
+  block.first_row = first_row;
+  block.last_row = last_row;
+  block.xllcorner = xllcorner;
+  block.yllcorner = yllcorner;
+  block.cellsize = cellsize;
+  block.nodata = nodata;
+
+  block.start_hour = start_hour;
+  block.start_day = start_day;
+  block.start_month = start_month;
+  block.start_year = start_year;
+  block.end_hour = end_hour;
+  block.end_day = end_day;
+  block.end_month = end_month;
+  block.end_year = end_year;
+
+  block.landuse_table = landuse_table;
+  block.soil_table = soil_table;
+  block.irrigation_table = soil_model_mode == 2 ? irrigation_table : nullptr;
+  block.multilayer_table = multilayer_table;
+
+  block.write_ascii_grids = write_ascii_grids;
+  block.write_double_grids = write_double_grids;
+  block.input_directory = input_directory;
+  block.output_directory = output_directory;
+
+  block.cells_per_process = &cell_counts;
+  block.halo_send = &halo_send_list;
+  block.halo_receive = &halo_receive_list;
+}
+
+int defaultini::read_substeps() {
+  if (!open_control_file()) fail_fatal(*diag, 28, "Error opening ", control_path);
+  substeps = 1;
+  if (seek_section("[soil_surface_groundwater_substeps]", false)) {
+    if (scan_one(control_file(), substeps) != 1)
+      fail_control_file("sub step counter from [soil_surface_groundwater_substeps] not found", "");
+  }
+  close_control_file();
+  return substeps;
+}
+
+void defaultini::init_spinup(int& spinup, int& pre_spinup, int& repeat_count,
+                             std::vector<hru_entry>& hru_list_out) {
+  spinup = 0;
+  pre_spinup = 0;
+  repeat_count = 0;
+  hru_list_out.assign(1, hru_entry());
+}
+
+// ---- grids ----
+
+void defaultini::check_ice_firn_grid() {
+  const grid_store& s = *store;
+  int i = 1;
+  for (; i < GRID_STORE_FULL; ++i) {
+    if (!s[i].file_name) break;
+    if (s[i].grid_name.value_or(std::string()) == "ice_firn") {
+      ice_firn_grid = s[i].grid;
+      return;
+    }
+  }
+  diag_entry(*diag, "INFO: ice-grid not found in memory (at position ", i, ")");
+}
+
+double defaultini::grid_maximum(int index) {
+  const grid_matrix* grid = (*store)[index].grid;
+  double local = nodata;
+  if (grid != nullptr && strips != nullptr) {
+    for (int r = first_row; r <= last_row; ++r) {
+      const row_strip& span = (*strips)[static_cast<size_t>(r)];
+      for (int c = span.first; c <= span.last; ++c)
+        if ((*grid)[r][c] > local) local = (*grid)[r][c];
+    }
+  }
+  double maximum = local;
+  MPI_Reduce(&local, &maximum, 1, MPI_DOUBLE, MPI_MAX, 0, MPI_COMM_WORLD);
+  MPI_Bcast(&maximum, 1, MPI_DOUBLE, 0, MPI_COMM_WORLD);
+  return maximum;
+}
+
+double defaultini::get_max_elevation() { return max_elevation; }
+
+// ---- per-step output of the settings grids ----
+// The date is kept for dated output names; writing each settings grid by its
+// write code joins here once output by write code (output_grid) exists.
+
+void defaultini::write_standard_grids(int64_t hour, int64_t day, int64_t month, int64_t year) {
+  cur_hour = hour;
+  cur_day = day;
+  cur_month = month;
+  cur_year = year;
+}
+
+void defaultini::write_variable_grids(int64_t hour, int64_t day, int64_t month, int64_t year) {
+  cur_hour = hour;
+  cur_day = day;
+  cur_month = month;
+  cur_year = year;
+}
+
+// ---- coupling accessors ----
+
+bool defaultini::coupling_active() { return coupling_mode == 1; }
+std::string defaultini::get_semaphore_file() { return semaphore_file; }
+std::string defaultini::get_semaphore_target_file() { return semaphore_target_file; }
+std::string defaultini::get_semaphore_content() { return semaphore_content; }
+int64_t defaultini::get_wait_interval() { return wait_interval; }
+char defaultini::get_coupling_interval() { return coupling_interval; }
+bool defaultini::has_external_gw_table() {
+  for (const std::string& n : external_input_names)
+    if (n == "GWTableExtern") return true;
+  return false;
+}
+int defaultini::get_external_time_step() { return external_time_step; }
+
+// ---- class tables ----
+
+void defaultini::read_multilayer_landuse(int mode) {
+  const bool present = ::read_multilayer_landuse(*this, mode, multilayer_entries);
+  multilayer_table = present ? &multilayer_entries : nullptr;
+}
+
+void defaultini::read_landuse_table(int mode) {
+  ::read_landuse_table(*this, mode, landuse_entries);
+  landuse_table = &landuse_entries;
+}
+
+void defaultini::read_soil_table(int mode) {
+  ::read_soil_table(*this, mode, soil_entries);
+  soil_table = &soil_entries;
+}
+
+// ---- hooks that later work fills ----
+
+void defaultini::update_periodic_grids(int64_t, int64_t, int64_t, int64_t, int64_t) {}
+void defaultini::update_landuse_parameters(int64_t, int64_t, int64_t, int64_t, int) {}
+void defaultini::read_coupling_input(int64_t, int64_t, int64_t, int64_t) {}
+void defaultini::resolve_coupling_names(statistics_registry*, int) {}
+void defaultini::accumulate_coupling_output() {}
+void defaultini::write_coupling_output(int64_t, int64_t, int64_t, bool, bool, bool) {}
+void defaultini::read_irrigation_table() {}
+void defaultini::check_landuse_codes(int) {}
+void defaultini::check_SOIL_Codes(int) {}
+void defaultini::check_irrig_Codes(int) {}
+void defaultini::read_variable_grids() {}
+void defaultini::make_nFK_kWert_and_Na() {}
+void defaultini::make_Slope_and_Aspect() {}
+void defaultini::MakeRegionWeightGrids() {}
+void defaultini::make_cell_size_grids() {}
+void defaultini::make_coordinate_grids() {}
+void defaultini::make_landuse_layer_grids() {}
+void defaultini::generateMultiLayerParameterGrids(int) {}
+
+void defaultini::GetCouplingParameters() {
+  control_path = control_name;
+  if (!open_control_file()) fail_fatal(*diag, 14, "error opening ", control_name);
+  coupling_mode = 0;
+}
+
+// ---- release ----
+
+void defaultini::release() {
+  external_input_names.clear();
+  landuse_table = nullptr;
+  soil_table = nullptr;
+  multilayer_table = nullptr;
+  irrigation_table = nullptr;
+  landuse_entries.clear();
+  soil_entries.clear();
+  multilayer_entries.clear();
+  landuse_layers.clear();
+  readgrid_codes.clear();
+  for (auto& [index, statistic] : statistics) statistic->release();
+  statistics.clear();
+  statistic_zones.clear();
+  if (store != nullptr) {
+    for (int i = 1; i <= registered_grids + 2 && i < GRID_STORE_FULL; ++i) {
+      grid_entry& entry = (*store)[i];
+      entry.standard = standard_grid_state();
+      free_grid_entry(i);
+    }
+  }
+  grids.clear();
+  division = mpi_division();
+  zones_table = zone_table();
+  zones = nullptr;
+  zone_index = nullptr;
+  strips = nullptr;
+  mpi_regions = nullptr;
+  mpi_helper = nullptr;
+  cells_per_process = nullptr;
+  halo_send = nullptr;
+  halo_receive = nullptr;
+  rel_cell_area = nullptr;
+  region_code_rank.clear();
+  region_table.clear();
+  input_directory = nullptr;
+  output_directory = nullptr;
+  input_dir.reset();
+  output_dir.reset();
+  modelobject::release();
+}

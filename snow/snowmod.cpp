@@ -1,0 +1,57 @@
+#include "snow/snowmod.h"
+
+#include "app/diagstream.h"
+
+schneemodellklasse::schneemodellklasse(int& status, DiagStream* diag_stream,
+                                       statistics_registry* /*registry*/, int /*registry_size*/,
+                                       const std::string& section,
+                                       const std::string& control_file, grid_store* store_in,
+                                       const submodel_settings& settings)
+    : teilmodellklasse(diag_stream, section, control_file, store_in, settings, 1, 1) {
+  status = 0;
+  try {
+    if (flow_control == 0) return;
+    diag_entry(*diag, "file ", "snowmod", ", compiled at ", __DATE__, ", ", __TIME__);
+    read_value(control.get(), "%d", method, "method for ", section_buffer);
+    control.reset();
+    diag_entry(*diag, "WARNING: ", name,
+               " is not built yet: it reads only its method and computes nothing");
+  } catch (int code) {
+    status = code;
+  } catch (...) {
+    status = 103;
+  }
+}
+
+void schneemodellklasse::init_tracers(int& status, int, tracer_entry*, statistics_registry*,
+                                      int) {
+  status = 0;
+}
+
+void schneemodellklasse::time_step(int64_t, int64_t, int64_t, int64_t) {}
+
+void schneemodellklasse::release() { teilmodellklasse::release(); }
+
+void schneemodellklasse::flush_outputs() {}
+
+void schneemodellklasse::set_radiation_correction(const grid_matrix* correction) {
+  if (flow_control != 0) radiation_correction = correction;
+}
+
+const grid_matrix* schneemodellklasse::get_solid_snow_storage() { return nullptr; }
+
+void schneemodellklasse::set_qg(subbasin_flow_arrays* qg_in) {
+  if (flow_control != 0) qg = qg_in;
+}
+
+void schneemodellklasse::read_lake_parameters(const std::string&) {}
+
+void schneemodellklasse::read_state(const std::string* storage_file, int) {
+  if (storage_file != nullptr) storage_file_name = *storage_file;
+}
+
+int schneemodellklasse::get_method() { return flow_control > 0 ? method : 0; }
+
+void schneemodellklasse::select_input_grid(char interception_before_snow) {
+  if (flow_control != 0) interception_first = interception_before_snow;
+}

@@ -1,0 +1,91 @@
+#include "soilwater/unsatzon.h"
+
+#include "app/diagstream.h"
+
+unsatzonmodellklasse::unsatzonmodellklasse(int& status, DiagStream* diag_stream,
+                                           statistics_registry* /*registry*/,
+                                           int /*registry_size*/, const std::string& section,
+                                           const std::string& control_file, grid_store* store_in,
+                                           const submodel_settings& settings, int substeps_in)
+    : teilmodellklasse(diag_stream, section, control_file, store_in, settings, substeps_in, 1) {
+  status = 0;
+  try {
+    if (flow_control == 0) return;
+    diag_entry(*diag, "file ", "unsatzon", ", compiled at ", __DATE__, ", ", __TIME__);
+    control.reset();
+    // Irrigation, groundwater and routing count their subbasins by this table.
+    zone_ranking(zone_grid, own_zones, own_zone_index, own_zone_count, own_max_zone_code);
+    diag_entry(*diag, "WARNING: ", name,
+               " is not built yet: it ranks its zones and computes nothing");
+  } catch (int code) {
+    status = code;
+  } catch (...) {
+    status = 103;
+  }
+}
+
+void unsatzonmodellklasse::init_tracers(int& status, int, tracer_entry*, statistics_registry*,
+                                        int) {
+  status = 0;
+}
+
+void unsatzonmodellklasse::time_step(int64_t, int64_t, int64_t, int64_t) {}
+
+submodel_settings unsatzonmodellklasse::zone_table_settings(
+    const submodel_settings& common) {
+  submodel_settings own = common;
+  const bool ranked = !own_zone_index.empty();
+  own.zone_index = ranked ? &own_zone_index : nullptr;
+  own.zones = ranked ? &own_zones : nullptr;
+  own.zone_count = ranked ? own_zone_count : 0;
+  own.max_zone_code = ranked ? own_max_zone_code : 0;
+  return own;
+}
+
+void unsatzonmodellklasse::compute_max_pumping() {}
+
+void unsatzonmodellklasse::select_input_grid(char interception_before_snow) {
+  if (flow_control != 0) interception_first = interception_before_snow;
+}
+
+void unsatzonmodellklasse::set_dump_options(bool dumpmode_in, bool close_after_dump_in,
+                                            bool repair_after_dump_in,
+                                            int64_t max_dump_files_in) {
+  dumpmode = dumpmode_in;
+  close_after_dump = close_after_dump_in;
+  repair_after_dump = repair_after_dump_in;
+  max_dump_files = max_dump_files_in;
+}
+
+subbasin_flow_arrays* unsatzonmodellklasse::get_qbb() { return nullptr; }
+subbasin_flow_arrays* unsatzonmodellklasse::get_qg() { return nullptr; }
+subbasin_flow_arrays* unsatzonmodellklasse::get_qd() { return nullptr; }
+subbasin_flow_arrays* unsatzonmodellklasse::get_qi() { return nullptr; }
+std::vector<double>* unsatzonmodellklasse::get_kelsqd() { return nullptr; }
+std::vector<double>* unsatzonmodellklasse::get_kelsqi() { return nullptr; }
+const std::string* unsatzonmodellklasse::get_storage_file_name() { return nullptr; }
+riverflow_table* unsatzonmodellklasse::get_riverflow_table() { return nullptr; }
+
+void unsatzonmodellklasse::set_surface_routing_active(int active) {
+  surface_routing_active = active;
+}
+
+void unsatzonmodellklasse::begin_step(int64_t, int64_t, int64_t, int64_t) {}
+
+void unsatzonmodellklasse::end_step(int64_t, int64_t, int64_t, int64_t) {}
+
+void unsatzonmodellklasse::flush_outputs() {}
+
+void unsatzonmodellklasse::apply_external_gw_table(int) {}
+
+void unsatzonmodellklasse::pre_spinup_step(int64_t, int64_t, int64_t, int64_t) {
+  // The soil temperatures need the heat-transfer model, which this module
+  // does not have yet.
+  fail_fatal(*diag, 1040,
+             "heat transfer model not active in unsatzon_model. This is required for "
+             "pre-SpinUp!");
+}
+
+void unsatzonmodellklasse::finish_pre_spinup() {}
+
+void unsatzonmodellklasse::end_run(int) { teilmodellklasse::release(); }

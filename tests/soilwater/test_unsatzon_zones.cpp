@@ -1,0 +1,93 @@
+// The zone table the unsaturated zone hands to irrigation, groundwater and
+// routing, and its refusal of a temperature pre-SpinUp without heat transfer.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "routing/abfluss.h"
+#include "soilwater/gwflow.h"
+#include "soilwater/module_fixture.h"
+#include "soilwater/unsatzon.h"
+#include "vertical/irrigate.h"
+
+namespace {
+
+TEST(UnsatzonZones, InactiveModuleLeavesDownstreamModulesInactiveWithoutTheirSections) {
+  module_fixture f;
+  // Only the unsaturated zone's section: irrigation, groundwater and routing
+  // have none and must not look for it.
+  f.write_control(module_fixture::head("unsatzon_model", 0));
+  int status = -1;
+  unsatzonmodellklasse unsat(status, f.diag(), nullptr, 0, "unsatzon_model", f.control(),
+                             &f.store, f.settings, 4);
+  ASSERT_EQ(status, 0);
+  const submodel_settings own = unsat.zone_table_settings(f.settings);
+  EXPECT_EQ(own.zone_index, nullptr);
+  EXPECT_EQ(own.zone_count, 0);
+
+  int s1 = -1, s2 = -1, s3 = -1;
+  irrigationclass irrigation(s1, f.diag(), nullptr, 0, "irrigation", f.control(), &f.store, own);
+  gwflowclass groundwater(s2, f.diag(), nullptr, 0, "groundwater_flow", f.control(), &f.store,
+                          own, 4);
+  abflussmodellklasse routing(s3, f.diag(), nullptr, 0, "routing_model", f.control(), &f.store,
+                              own, 0, nullptr, unsat.get_readgrid());
+  EXPECT_EQ(s1, 0);
+  EXPECT_EQ(s2, 0);
+  EXPECT_EQ(s3, 0);
+  EXPECT_EQ(irrigation.get_flow_control(), 0);
+  EXPECT_EQ(groundwater.get_flow_control(), 0);
+  EXPECT_EQ(routing.get_flow_control(), 0);
+}
+
+TEST(UnsatzonZones, ActiveModuleHandsOnTheRankingOfItsOwnZoneGrid) {
+  module_fixture f;
+  // Codes 7, 3, 7: two zones ranked by code, 3 -> 1 and 7 -> 2, largest 7.
+  f.soil_zone_grid[1][1] = 7;
+  f.soil_zone_grid[1][2] = 3;
+  f.soil_zone_grid[1][3] = 7;
+  f.write_control(module_fixture::head("unsatzon_model", 1) +
+                  module_fixture::head("groundwater_flow", 1));
+  int status = -1;
+  unsatzonmodellklasse unsat(status, f.diag(), nullptr, 0, "unsatzon_model", f.control(),
+                             &f.store, f.settings, 4);
+  ASSERT_EQ(status, 0);
+  EXPECT_EQ(unsat.get_substeps(), 4);
+  const submodel_settings own = unsat.zone_table_settings(f.settings);
+  ASSERT_NE(own.zone_index, nullptr);
+  ASSERT_NE(own.zones, nullptr);
+  EXPECT_EQ(own.zone_count, 2);
+  EXPECT_EQ(own.max_zone_code, 7);
+  EXPECT_EQ((*own.zone_index)[3], 1);
+  EXPECT_EQ((*own.zone_index)[7], 2);
+  EXPECT_EQ((*own.zones)[1].code, 3);
+  EXPECT_EQ((*own.zones)[2].code, 7);
+  // The settings' own table is left as it was.
+  EXPECT_EQ(f.settings.zone_count, 1);
+
+  int s = -1;
+  gwflowclass groundwater(s, f.diag(), nullptr, 0, "groundwater_flow", f.control(), &f.store,
+                          own, 4);
+  EXPECT_EQ(s, 0);
+  EXPECT_EQ(groundwater.get_flow_control(), 1);
+}
+
+TEST(UnsatzonZones, PreSpinUpNeedsTheHeatTransferModel) {
+  module_fixture f;
+  f.write_control(module_fixture::head("unsatzon_model", 0));
+  int status = -1;
+  unsatzonmodellklasse unsat(status, f.diag(), nullptr, 0, "unsatzon_model", f.control(),
+                             &f.store, f.settings, 1);
+  ASSERT_EQ(status, 0);
+  int thrown = 0;
+  try {
+    unsat.pre_spinup_step(24, 1, 1, 2000);
+  } catch (int code) {
+    thrown = code;
+  }
+  EXPECT_EQ(thrown, 1040);
+  EXPECT_NE(f.console().find("heat transfer model not active in unsatzon_model. This is "
+                             "required for pre-SpinUp!"),
+            std::string::npos);
+}
+
+}  // namespace

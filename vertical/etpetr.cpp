@@ -1,0 +1,54 @@
+#include "vertical/etpetr.h"
+
+#include "app/diagstream.h"
+
+verdunstungsmodellklasse::verdunstungsmodellklasse(int& status, DiagStream* diag_stream,
+                                                   statistics_registry* /*registry*/,
+                                                   int /*registry_size*/,
+                                                   const std::string& section,
+                                                   const std::string& control_file,
+                                                   grid_store* store_in,
+                                                   const submodel_settings& settings)
+    : teilmodellklasse(diag_stream, section, control_file, store_in, settings, 1, 1) {
+  status = 0;
+  try {
+    if (flow_control == 0) return;
+    diag_entry(*diag, "file ", "etpetr", ", compiled at ", __DATE__, ", ", __TIME__);
+    control.reset();
+    diag_entry(*diag, "WARNING: ", name,
+               " is not built yet: it reads only the head of its section and computes nothing");
+  } catch (int code) {
+    status = code;
+  } catch (...) {
+    status = 103;
+  }
+}
+
+void verdunstungsmodellklasse::set_substeps(int count) { substeps = count; }
+
+void verdunstungsmodellklasse::release() { teilmodellklasse::release(); }
+
+void verdunstungsmodellklasse::flush_outputs() {}
+
+void verdunstungsmodellklasse::set_solid_snow_storage(const grid_matrix* snow_storage) {
+  if (flow_control != 0) solid_snow_storage = snow_storage;
+}
+
+void verdunstungsmodellklasse::set_radiation_correction(const grid_matrix* correction) {
+  if (flow_control != 0) radiation_correction = correction;
+}
+
+void verdunstungsmodellklasse::compute_potential_evapotranspiration(int64_t, int64_t, int64_t,
+                                                                    int64_t) {}
+
+void verdunstungsmodellklasse::compute_snow_evaporation(int64_t, int64_t, int64_t, int64_t) {}
+
+void verdunstungsmodellklasse::begin_step(int64_t, int64_t, int64_t, int64_t) {}
+
+void verdunstungsmodellklasse::substep_hook(int64_t, int64_t, int64_t, int64_t) {}
+
+void verdunstungsmodellklasse::end_step(int64_t, int64_t, int64_t, int64_t) {}
+
+void verdunstungsmodellklasse::read_lake_parameters(const std::string&) {}
+
+void verdunstungsmodellklasse::set_snow_method(int method) { snow_method = method; }

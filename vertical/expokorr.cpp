@@ -1,0 +1,28 @@
+#include "vertical/expokorr.h"
+
+#include "app/diagstream.h"
+
+expokorrklasse::expokorrklasse(int& status, DiagStream* diag_stream,
+                               statistics_registry* /*registry*/, int /*registry_size*/,
+                               const std::string& section, const std::string& control_file,
+                               grid_store* store_in, const submodel_settings& settings)
+    : teilmodellklasse(diag_stream, section, control_file, store_in, settings, 1, 1) {
+  status = 0;
+  try {
+    if (flow_control == 0) return;
+    diag_entry(*diag, "file ", "expokorr", ", compiled at ", __DATE__, ", ", __TIME__);
+    control.reset();
+    diag_entry(*diag, "WARNING: ", name,
+               " is not built yet: it reads only the head of its section and computes nothing");
+  } catch (int code) {
+    status = code;
+  } catch (...) {
+    status = 103;
+  }
+}
+
+const grid_matrix* expokorrklasse::get_radiation_correction() { return nullptr; }
+
+void expokorrklasse::time_step(int64_t, int64_t, int64_t, int64_t) {}
+
+void expokorrklasse::release() { teilmodellklasse::release(); }

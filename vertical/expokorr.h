@@ -1,0 +1,26 @@
+// expokorrklasse: the correction factor of direct solar radiation for slope,
+// aspect and terrain shading, and the temperature modified by it. Not built
+// yet: the module reads the head of "[radiation_correction]", hands out no
+// grid and computes nothing.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "app/teilmod.h"
+
+class DiagStream;
+class grid_store;
+
+class expokorrklasse : public teilmodellklasse {
+ public:
+  expokorrklasse(int& status, DiagStream* diag, statistics_registry* registry, int registry_size,
+                 const std::string& section, const std::string& control_file, grid_store* store,
+                 const submodel_settings& settings);
+
+  // The "radiation_correction" grid when the flow-control value is exactly 1.
+  virtual const grid_matrix* get_radiation_correction();
+
+  void time_step(int64_t hour, int64_t day, int64_t month, int64_t year) override;
+  void release() override;
+};

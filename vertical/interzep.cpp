@@ -1,0 +1,39 @@
+#include "vertical/interzep.h"
+
+#include "app/diagstream.h"
+
+interzeptionsmodellklasse::interzeptionsmodellklasse(int& status, DiagStream* diag_stream,
+                                                     statistics_registry* /*registry*/,
+                                                     int /*registry_size*/,
+                                                     const std::string& section,
+                                                     const std::string& control_file,
+                                                     grid_store* store_in,
+                                                     const submodel_settings& settings)
+    : teilmodellklasse(diag_stream, section, control_file, store_in, settings, 1, 1) {
+  status = 0;
+  try {
+    if (flow_control == 0) return;
+    diag_entry(*diag, "file ", "interzep", ", compiled at ", __DATE__, ", ", __TIME__);
+    read_value(control.get(), "%d", method, " method for ", section_buffer);
+    control.reset();
+    diag_entry(*diag, "WARNING: ", name,
+               " is not built yet: it reads only its method and computes nothing");
+  } catch (int code) {
+    status = code;
+  } catch (...) {
+    status = 103;
+  }
+}
+
+void interzeptionsmodellklasse::init_tracers(int& status, int, tracer_entry*,
+                                             statistics_registry*, int) {
+  status = 0;
+}
+
+void interzeptionsmodellklasse::time_step(int64_t, int64_t, int64_t, int64_t) {}
+
+void interzeptionsmodellklasse::release() { teilmodellklasse::release(); }
+
+void interzeptionsmodellklasse::flush_outputs() {}
+
+int interzeptionsmodellklasse::get_method() { return flow_control > 0 ? method : 0; }

@@ -1,0 +1,54 @@
+#include "vertical/irrigate.h"
+
+#include "app/diagstream.h"
+
+irrigationclass::irrigationclass(int& status, DiagStream* diag_stream,
+                                 statistics_registry* /*registry*/, int /*registry_size*/,
+                                 const std::string& section, const std::string& control_file,
+                                 grid_store* store_in, const submodel_settings& settings)
+    : teilmodellklasse(diag_stream, section, control_file, store_in, settings, 1, 1) {
+  status = 0;
+  try {
+    if (flow_control == 0) return;
+    control.reset();
+    // During a SpinUp the module sets nothing up.
+    if (spinup_switch == 1) return;
+    diag_entry(*diag, "file ", "irrigate", ", compiled at ", __DATE__, ", ", __TIME__);
+    diag_entry(*diag, "WARNING: ", name,
+               " is not built yet: it reads only the head of its section and computes nothing");
+  } catch (int code) {
+    status = code;
+  } catch (...) {
+    status = 103;
+  }
+}
+
+void irrigationclass::init_tracers(int& status, int, tracer_entry*, statistics_registry*, int) {
+  status = 0;
+}
+
+void irrigationclass::time_step(int64_t, int64_t, int64_t, int64_t) {}
+
+void irrigationclass::release() { teilmodellklasse::release(); }
+
+void irrigationclass::set_qg(subbasin_flow_arrays* qg_in) { qg = qg_in; }
+
+std::vector<zone_record>* irrigationclass::get_irrigation_demand() { return nullptr; }
+
+void irrigationclass::set_riverflow_table(riverflow_table* table) { riverflows = table; }
+
+void irrigationclass::set_maxirrig(subbasin_flow_arrays* from_rivers,
+                                   subbasin_flow_arrays* from_reservoirs) {
+  maxirrig = from_rivers;
+  maxirrig_from_reservoirs = from_reservoirs;
+}
+
+void irrigationclass::set_routing_target(routing_target_table* target) {
+  routing_target = target;
+}
+
+void irrigationclass::set_abfrel(abfrel_table* abfrel_in) { abfrel = abfrel_in; }
+
+void irrigationclass::link_tracer_storage() {}
+
+void irrigationclass::flush_outputs() {}
