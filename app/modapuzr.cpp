@@ -69,9 +69,10 @@ dump_options read_dump_options(DiagStream& diag, int argc, char** argv) {
                        argument, ", stopped at ", std::string(rest), " LONG_MAX is defined as",
                        static_cast<int64_t>(LONG_MAX));
           options.max_dump_files = parsed;
-          diag_entry(diag, "INFO: max dumpfiles given in argument ", argument, " read as ",
-                     options.max_dump_files, " (read as a decimal long integer)");
         }
+        // An empty value leaves the maximum as it was.
+        diag_entry(diag, "INFO: max dumpfiles given in argument ", argument, " read as ",
+                   options.max_dump_files, " (read as a decimal long integer)");
       }
       options.dumpmode = true;
     } else if (argument.find("-closeAfterDump") != std::string::npos) {

@@ -33,7 +33,7 @@ struct distribution_view {
   int process_count = 1;
   int ncols = 0;
   int nrows = 0;
-  int first_row = 0;  // this process's band, halo rows included
+  int first_row = 0;  // this process's own rows (the band may hold a halo row more)
   int last_row = 0;
   double nodata = NODATA;
   const std::vector<row_strip>* strips = nullptr;  // per row the span of zone data

@@ -72,8 +72,9 @@ void read_extension(GifFileType* gif) {
       fail_library(gif->Error);
     }
     if (block != nullptr)
-      throw gif_decode_error{"Graphics COntrol extension found, but block end not found as 0x00 after " +
-                             std::to_string(size) + " bytes\n"};
+      throw gif_decode_error{
+          "Graphics COntrol extension found, but block end not found as 0x00 after " +
+          std::to_string(size) + " bytes\n"};
     return;
   }
   if (!skipped_extension(label)) fail_invalid_id(label);

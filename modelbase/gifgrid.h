@@ -58,9 +58,9 @@ class GifReader {
 
 // Where the image lies in the model's coordinates.
 struct gif_georeference {
-  double x_origin = 0;  // western edge of the image
-  double y_origin = 0;  // southern edge of the image
-  double cellsize = 0;  // cell size of the image
+  double x_origin = 0;                // western edge of the image
+  double y_origin = 0;                // southern edge of the image
+  double cellsize = 0;                // cell size of the image
   const grid_matrix* mask = nullptr;  // model cells of -9999 or less take the mask's value
 };
 

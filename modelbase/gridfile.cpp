@@ -25,7 +25,7 @@
 namespace {
 
 constexpr int OPEN_ATTEMPTS = 6;
-constexpr int RETRY_WAIT_MS = 200;  // [ms] between two open attempts
+constexpr int RETRY_WAIT_MS = 200;                 // [ms] between two open attempts
 constexpr long long READ_PIECE_BYTES = 1LL << 26;  // [bytes] of one parallel read
 
 std::string directory_path(const std::string& name, const std::string* directory) {
@@ -35,8 +35,7 @@ std::string directory_path(const std::string& name, const std::string* directory
 }
 
 bool holds_row(const grid_matrix& grid, int row, int ncols) {
-  return row >= 0 && row < grid.pointer_count() && grid[row] != nullptr &&
-         grid.last_col() >= ncols;
+  return row >= 0 && row < grid.pointer_count() && grid[row] != nullptr && grid.last_col() >= ncols;
 }
 
 // Opens for binary reading, with five retries 200 ms apart; null when the
@@ -72,7 +71,8 @@ void read_text_header(grid_source& src, const std::string& path) {
   for (int pair = 1; pair <= 6; ++pair) {
     std::string_view word;
     if (!src.scanner->next_word(word) || !src.scanner->next_number(values[pair - 1]))
-      throw file_failure{22, "error reading ascii value #" + std::to_string(pair) + " from " + path};
+      throw file_failure{22,
+                         "error reading ascii value #" + std::to_string(pair) + " from " + path};
   }
   src.header = header_from_values(values);
 }
@@ -126,7 +126,8 @@ file_failure read_rows_parallel(const std::string& path, grid_format format, gri
   file_failure failure;
   const long long size = static_cast<long long>(value_bytes(format));
   const long long row_bytes = static_cast<long long>(ncols) * size;
-  const int rows_per_piece = static_cast<int>(std::max(1LL, READ_PIECE_BYTES / row_bytes));
+  const int rows_per_piece =
+      static_cast<int>(std::max(1LL, READ_PIECE_BYTES / std::max(1LL, row_bytes)));
   std::vector<unsigned char> piece;
   for (int row = first; row <= last && failure.code == 0; row += rows_per_piece) {
     const int rows = std::min(rows_per_piece, last - row + 1);
@@ -167,8 +168,8 @@ void read_gif_grid(const std::string& path, grid_matrix& grid, const grid_measur
 
 // Hole filling on process 0's whole grid, with its entries and log lines.
 void fill_holes(DiagStream& diag, const std::string& path, grid_matrix& grid,
-                const grid_measures& model, const grid_matrix* zone,
-                const hole_fill_params& params, bool verbose) {
+                const grid_measures& model, const grid_matrix* zone, const hole_fill_params& params,
+                bool verbose) {
   if (verbose) diag_entry(diag, "... ", path, " checking nodata values and replace");
   const std::string log_name = "modell_0.log";
   file_handle log(std::fopen(log_name.c_str(), "a"));
@@ -183,9 +184,9 @@ void fill_holes(DiagStream& diag, const std::string& path, grid_matrix& grid,
   if (result.too_big) {
     std::fprintf(log.get(), "In %s is a too big hole at x/y = %d/%d\n!\n", path.c_str(),
                  result.big_col, result.big_row);
-    throw file_failure{25, "In " + path + " is a too big hole at x/y = " +
-                               std::to_string(result.big_col) + "/" +
-                               std::to_string(result.big_row) + "!"};
+    throw file_failure{25, "In " + path +
+                               " is a too big hole at x/y = " + std::to_string(result.big_col) +
+                               "/" + std::to_string(result.big_row) + "!"};
   }
   if (result.count > 0) {
     diag_entry(diag, "DEBUG: In ", path, ": ", result.count, " nodata values replaced!");
@@ -344,8 +345,8 @@ void modelobject::read_grid(const std::string& file_name, grid_matrix& grid, int
   } else if (rank == 0) {
     try {
       if (binary) {
-        std::fseek(src.file.get(),
-                   static_cast<long>(BINARY_HEADER_COUNT * value_bytes(format)), SEEK_SET);
+        std::fseek(src.file.get(), static_cast<long>(BINARY_HEADER_COUNT * value_bytes(format)),
+                   SEEK_SET);
         read_binary_rows(src, path, grid, nrows, ncols);
       } else if (format == grid_format::text) {
         read_text_rows(src, path, grid, nrows, ncols);
@@ -359,8 +360,8 @@ void modelobject::read_grid(const std::string& file_name, grid_matrix& grid, int
       if (fill_mode == 1 || fill_mode == 2) {
         const hole_fill_params params{fill_mode, fill_value, report_holes, src.header.nodata,
                                       nodata};
-        fill_holes(*diag, path, grid, model, store != nullptr ? (*store)[1].grid : nullptr,
-                   params, verbose);
+        fill_holes(*diag, path, grid, model, store != nullptr ? (*store)[1].grid : nullptr, params,
+                   verbose);
       }
     } catch (const file_failure& f) {
       failure = f;

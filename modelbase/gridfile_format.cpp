@@ -5,7 +5,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-
 #include <sstream>
 
 namespace {
@@ -85,8 +84,8 @@ float load_le_float(const unsigned char* in) {
 }
 
 std::array<double, 12> header_values(const grid_header& h) {
-  return {h.ncols, h.nrows, h.xllcorner, h.yllcorner, h.cellsize, h.nodata,
-          h.count, h.minimum, h.maximum, h.sum, h.mean, h.stddev};
+  return {h.ncols, h.nrows,   h.xllcorner, h.yllcorner, h.cellsize, h.nodata,
+          h.count, h.minimum, h.maximum,   h.sum,       h.mean,     h.stddev};
 }
 
 grid_header header_from_values(const std::array<double, 12>& v) {
@@ -134,7 +133,8 @@ void encode_values(const double* values, size_t count, grid_format format,
 
 void decode_values(const unsigned char* bytes, size_t count, grid_format format, double* values) {
   if (format == grid_format::binary_single) {
-    for (size_t i = 0; i < count; ++i) values[i] = static_cast<double>(load_le_float(bytes + i * 4));
+    for (size_t i = 0; i < count; ++i)
+      values[i] = static_cast<double>(load_le_float(bytes + i * 4));
   } else {
     for (size_t i = 0; i < count; ++i) values[i] = load_le_double(bytes + i * 8);
   }

@@ -26,11 +26,17 @@ struct grid_measures {
 };
 
 // Values of the file formats; the numbers travel in broadcasts.
-enum class grid_format : int { unknown = 0, text = 1, binary_double = 2, binary_single = 3, gif = 4 };
+enum class grid_format : int {
+  unknown = 0,
+  text = 1,
+  binary_double = 2,
+  binary_single = 3,
+  gif = 4
+};
 
 // Bytes a format check may look at: the header of a double binary file.
 constexpr size_t FORMAT_PROBE_BYTES = 96;
-constexpr int BINARY_HEADER_COUNT = 12;   // numbers in the binary header
+constexpr int BINARY_HEADER_COUNT = 12;    // numbers in the binary header
 constexpr double BINARY_NODATA = -9999.0;  // the only nodata that marks a binary file
 
 // Format of a grid file from its first bytes: "ncol" text, a sixth double of

@@ -2,8 +2,8 @@
 
 #include <cstddef>
 
-bool find_hole_value(const grid_matrix& grid, int nrows, int ncols, int row, int col,
-                     double nodata, double& value) {
+bool find_hole_value(const grid_matrix& grid, int nrows, int ncols, int row, int col, double nodata,
+                     double& value) {
   for (int k = 1; k <= HOLE_SEARCH_RINGS; ++k) {
     // Not a square ring: a triangle that widens downwards.
     for (int j = 0; j <= 2 * k; ++j) {
@@ -38,8 +38,7 @@ hole_fill_result fill_grid_holes(grid_matrix& grid, int nrows, int ncols, const 
   const bool search = p.fill_mode == 1 && p.report_holes;
   for (int r = 1; r <= nrows; ++r) {
     const double* cells = grid[r];
-    const double* zone_cells =
-        zone != nullptr && r < zone->pointer_count() ? (*zone)[r] : nullptr;
+    const double* zone_cells = zone != nullptr && r < zone->pointer_count() ? (*zone)[r] : nullptr;
     double* out = work.data() + static_cast<size_t>(r) * width;
     for (int c = 1; c <= ncols; ++c) {
       const bool zone_data = zone_cells != nullptr && zone_cells[c] != p.model_nodata;

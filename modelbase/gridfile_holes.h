@@ -8,9 +8,9 @@
 #include "modelbase/matrices.h"
 
 struct hole_fill_params {
-  int fill_mode = 0;          // 1 neighbours (with report_holes) or fill_value; 2 fill_value
-  double fill_value = 0;      // value given to holes
-  bool report_holes = false;  // search neighbours, report each hole
+  int fill_mode = 0;            // 1 neighbours (with report_holes) or fill_value; 2 fill_value
+  double fill_value = 0;        // value given to holes
+  bool report_holes = false;    // search neighbours, report each hole
   double file_nodata = -9999;   // nodata value of the file
   double model_nodata = -9999;  // nodata value of the model (and of the zone grid)
 };
@@ -23,9 +23,9 @@ struct filled_hole {
 };
 
 struct hole_fill_result {
-  long count = 0;                    // holes found (up to the failing one)
-  std::vector<filled_hole> filled;   // holes filled from a neighbour, in visiting order
-  bool too_big = false;              // a hole without a valid cell within the rings
+  long count = 0;                   // holes found (up to the failing one)
+  std::vector<filled_hole> filled;  // holes filled from a neighbour, in visiting order
+  bool too_big = false;             // a hole without a valid cell within the rings
   int big_row = 0;
   int big_col = 0;
 };
@@ -35,8 +35,8 @@ constexpr int HOLE_SEARCH_RINGS = 10;
 // The value of the first valid cell around (row, col), searched in rings
 // k = 1..10: ring k covers rows row-k..row+k, and its j-th row (from 0) the
 // columns col-j..col+j. False when no ring holds a valid cell.
-bool find_hole_value(const grid_matrix& grid, int nrows, int ncols, int row, int col,
-                     double nodata, double& value);
+bool find_hole_value(const grid_matrix& grid, int nrows, int ncols, int row, int col, double nodata,
+                     double& value);
 
 // Rows and columns 1..nrows, 1..ncols of grid (all present). Cells holding the
 // file's nodata get the model's first. A hole is a cell with the model's

@@ -17,8 +17,7 @@ namespace {
 constexpr int TEXT_BATCH_ROWS = 64;  // rows formatted together before they are written
 
 bool holds_row(const grid_matrix& grid, int row, int ncols) {
-  return row >= 0 && row < grid.pointer_count() && grid[row] != nullptr &&
-         grid.last_col() >= ncols;
+  return row >= 0 && row < grid.pointer_count() && grid[row] != nullptr && grid.last_col() >= ncols;
 }
 
 row_strip span_of(const std::vector<row_strip>* strips, int row) {
@@ -28,8 +27,8 @@ row_strip span_of(const std::vector<row_strip>* strips, int row) {
 
 }  // namespace
 
-void modelobject::write_grid(const std::string& file_name, const grid_matrix& grid,
-                             bool as_text, bool double_precision) {
+void modelobject::write_grid(const std::string& file_name, const grid_matrix& grid, bool as_text,
+                             bool double_precision) {
   write_grid_file(file_name, grid, as_text, double_precision, false);
 }
 
@@ -103,9 +102,9 @@ void modelobject::write_grid_file(const std::string& file_name, const grid_matri
       fail_write(path, 18);
     const row_strip span = span_of(strips, row);
     if (span.first < 1) continue;
-    const double* weights =
-        rel_cell_area != nullptr && holds_row(*rel_cell_area, row, ncols) ? (*rel_cell_area)[row]
-                                                                           : nullptr;
+    const double* weights = rel_cell_area != nullptr && holds_row(*rel_cell_area, row, ncols)
+                                ? (*rel_cell_area)[row]
+                                : nullptr;
     for (int col = span.first; col <= span.last && col <= ncols; ++col)
       add_to_statistics(values[static_cast<size_t>(col - 1)],
                         weights != nullptr ? weights[col] : 1.0);
@@ -123,8 +122,8 @@ void modelobject::write_grid_file(const std::string& file_name, const grid_matri
   if (std::fclose(file.release()) != 0) fail_fatal(*diag, 27, "error closing ", path);
 }
 
-void modelobject::write_grid_region(const std::string& file_name, grid_matrix& grid,
-                                    bool as_text, bool double_precision) {
+void modelobject::write_grid_region(const std::string& file_name, grid_matrix& grid, bool as_text,
+                                    bool double_precision) {
   // Cells outside each row's span become nodata in the caller's grid; a row
   // without a span entirely. An object without spans writes its grid as it is.
   if (strips != nullptr) {

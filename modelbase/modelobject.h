@@ -120,7 +120,7 @@ class modelobject : public memory_handling {
   // The rest of the current line, at most CONTROL_LINE_PIECE characters.
   static void read_line_rest(std::FILE* file, std::string& line);
 
-  // ---- grid store, statistics accumulator and transfers of grid rows (F2) ----
+  // ---- grid store, statistics accumulator and transfers of grid rows ----
   // Store look-ups: index 1..999, 0 when absent (find_grid) or fatal 33.
   virtual int find_grid(const std::string& grid_name, char include_gridless = 0);
   virtual int require_grid(const std::string& grid_name);
@@ -161,9 +161,8 @@ class modelobject : public memory_handling {
   void gather_masked(int values_index, int mask_index, const std::vector<int64_t>& counts,
                      grid_matrix* target = nullptr);
   void scatter_masked(int values_index, int mask_index, const std::vector<int64_t>& counts);
-  // ---- end of grid store and transfers (F2) ----
 
-  // ---- grid and stack files (F3) ----
+  // ---- grid and stack files ----
   // Reads a grid file (text, binary single or double, GIF image) into grid,
   // checks it against the model's measures, distributes the rows and fills
   // holes. Collective unless no_distribution. Throws 21 to 25 (and 5).
@@ -192,7 +191,6 @@ class modelobject : public memory_handling {
   void set_gif_mapping(double f1, double x1, int threshold, double f2, double x2);
   // The header of the last grid or stack file read or written.
   const grid_header& last_file_header() const { return file_header; }
-  // ---- end of grid and stack files (F3) ----
 
  protected:
   void report_unreadable_value(std::FILE* file, const std::string& key);
@@ -215,10 +213,11 @@ class modelobject : public memory_handling {
   double stat_sum = 0;
   double stat_sum_squares = 0;
   double stat_threshold = 0;
-  // ---- statistics accumulator state (F2) ----
+  // ---- statistics accumulator state ----
   bool stat_started = false;  // a value was counted since the reset
 
-  // Grid geometry and this process's share of the rows (halo rows included).
+  // Grid geometry and this process's own rows (grids are held with one halo
+  // row more on each side).
   int ncols = 0;
   int nrows = 0;
   int first_row = 0;
@@ -272,7 +271,7 @@ class modelobject : public memory_handling {
 
   int report_interval = 0;  // [steps]
 
-  // ---- grid and stack files, state (F3) ----
+  // ---- grid and stack files, state ----
   grid_header file_header;  // the last header read or written
   double gif_f1 = 0;        // GIF classes up to the threshold: f1 exp(x1 class)
   double gif_x1 = 0;
@@ -283,7 +282,6 @@ class modelobject : public memory_handling {
   // rows it does not hold as the model's nodata, a whole grid as "-9999".
   void write_grid_file(const std::string& file_name, const grid_matrix& grid, bool as_text,
                        bool double_precision, bool region_output);
-  // ---- end of grid and stack files, state (F3) ----
 };
 
 template <class T>

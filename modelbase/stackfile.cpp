@@ -39,6 +39,7 @@ struct stack_packet {
 
 // The cell of value number index (from 0) of the data, for error texts.
 std::string cell_position(long long index, int ncols, int levels, bool with_level) {
+  if (ncols < 1) return "at row 1, column 1";
   const long long depth = levels + 1;
   const long long cell = index / depth;
   const long long row = cell / ncols + 1;
@@ -66,7 +67,8 @@ file_failure read_stack_rows_parallel(const std::string& path, grid_format forma
   const long long size = static_cast<long long>(value_bytes(format));
   const long long row_values = static_cast<long long>(ncols) * (levels + 1);
   const long long row_bytes = row_values * size;
-  const int rows_per_piece = static_cast<int>(std::max(1LL, READ_PIECE_BYTES / row_bytes));
+  const int rows_per_piece =
+      static_cast<int>(std::max(1LL, READ_PIECE_BYTES / std::max(1LL, row_bytes)));
   std::vector<unsigned char> piece;
   for (int row = first; row <= last; row += rows_per_piece) {
     const int rows = std::min(rows_per_piece, last - row + 1);
@@ -120,8 +122,8 @@ void modelobject::read_stack(const std::string& file_name, stack_matrix& stack,
         for (int pair = 1; pair <= 12; ++pair) {
           std::string_view word;
           if (!scanner->next_word(word) || !scanner->next_number(values[pair - 1]))
-            throw file_failure{22,
-                               "error reading ascii value #" + std::to_string(pair) + " from " + path};
+            throw file_failure{
+                22, "error reading ascii value #" + std::to_string(pair) + " from " + path};
         }
         header = header_from_values(values);
       } else if (format == grid_format::unknown) {
@@ -134,13 +136,12 @@ void modelobject::read_stack(const std::string& file_name, stack_matrix& stack,
                    SEEK_SET);
       }
       const double levels = std::floor(header.stddev);
-      if (!(levels >= 0 && levels < 1e9))
-        throw file_failure{22, "error reading from " + path};
+      if (!(levels >= 0 && levels < 1e9)) throw file_failure{22, "error reading from " + path};
       if (!stack_file_fits(model, header)) {
         const grid_entry* zone = store != nullptr ? &(*store)[1] : nullptr;
         const std::string zone_file = zone != nullptr && zone->file_name ? *zone->file_name : "";
-        diag_entry(*diag, "FATAL: ",
-                   measures_mismatch_text(path, name, zone_file, model, header, true));
+        diag_entry(*diag,
+                   "FATAL: ", measures_mismatch_text(path, name, zone_file, model, header, true));
         std::FILE* raw = file.release();
         if (std::fclose(raw) != 0) throw file_failure{23, "error closing stack (1) " + path};
         throw file_failure{24, ""};
@@ -186,11 +187,10 @@ void modelobject::read_stack(const std::string& file_name, stack_matrix& stack,
   settle_failures(*diag, failure);
 
   if (parallel) {
-    if (rank == 0 && std::fclose(file.release()) != 0)
-      failure = {23, "error closing grid " + path};
+    if (rank == 0 && std::fclose(file.release()) != 0) failure = {23, "error closing grid " + path};
     settle_failures(*diag, failure);
-    settle_failures(*diag, read_stack_rows_parallel(path, format, stack, read_first, read_last,
-                                                    ncols, levels));
+    settle_failures(
+        *diag, read_stack_rows_parallel(path, format, stack, read_first, read_last, ncols, levels));
     return;
   }
 
@@ -203,9 +203,8 @@ void modelobject::read_stack(const std::string& file_name, stack_matrix& stack,
             for (int level = 0; level <= levels; ++level)
               if (!scanner->next_number(stack[row][col][level]))
                 throw file_failure{22, "error reading ascii stack " + path + "at row " +
-                                           std::to_string(row) + ", column " +
-                                           std::to_string(col) + ", level " +
-                                           std::to_string(level)};
+                                           std::to_string(row) + ", column " + std::to_string(col) +
+                                           ", level " + std::to_string(level)};
       } else {
         const size_t size = value_bytes(format);
         const size_t row_values = static_cast<size_t>(ncols) * static_cast<size_t>(depth);
@@ -213,11 +212,11 @@ void modelobject::read_stack(const std::string& file_name, stack_matrix& stack,
         for (int row = 1; row <= nrows; ++row) {
           const size_t got = std::fread(bytes.data(), size, row_values, file.get());
           if (got != row_values)
-            throw file_failure{
-                22, short_read_text(format, path) +
-                        cell_position((static_cast<long long>(row) - 1) * ncols * depth +
-                                          static_cast<long long>(got),
-                                      ncols, levels, false)};
+            throw file_failure{22,
+                               short_read_text(format, path) +
+                                   cell_position((static_cast<long long>(row) - 1) * ncols * depth +
+                                                     static_cast<long long>(got),
+                                                 ncols, levels, false)};
           decode_values(bytes.data(), row_values, format, stack[row][1]);
         }
       }
@@ -234,9 +233,9 @@ void modelobject::read_stack(const std::string& file_name, stack_matrix& stack,
   distribution::scatter_stack(division_view(), stack, levels);
   if (rank != 0) {
     for (int row = own_first; row <= own_last; ++row) {
-      const double* owners =
-          mpi_regions != nullptr && row < mpi_regions->pointer_count() ? (*mpi_regions)[row]
-                                                                       : nullptr;
+      const double* owners = mpi_regions != nullptr && row < mpi_regions->pointer_count()
+                                 ? (*mpi_regions)[row]
+                                 : nullptr;
       for (int col = 1; col <= ncols; ++col)
         if (owners == nullptr || owners[col] != rank)
           for (int level = 1; level <= levels; ++level) stack[row][col][level] = nodata;
@@ -250,8 +249,8 @@ void modelobject::read_stack(const std::string& file_name, stack_matrix& stack,
   }
 }
 
-void modelobject::write_stack(const std::string& file_name, const stack_matrix& stack,
-                              int levels, bool as_text, bool double_precision) {
+void modelobject::write_stack(const std::string& file_name, const stack_matrix& stack, int levels,
+                              bool as_text, bool double_precision) {
   file_operation_guard guard(sigint_after::arm);
   std::string path = file_name;
   if (output_directory != nullptr) prefix_directory(*output_directory, path);
@@ -297,8 +296,8 @@ void modelobject::write_stack(const std::string& file_name, const stack_matrix& 
   const long long cell_bytes = static_cast<long long>(depth) * size;
   MPI_File file;
   file_failure failure;
-  if (MPI_File_open(MPI_COMM_WORLD, path.c_str(), MPI_MODE_CREATE | MPI_MODE_WRONLY,
-                    MPI_INFO_NULL, &file) != MPI_SUCCESS)
+  if (MPI_File_open(MPI_COMM_WORLD, path.c_str(), MPI_MODE_CREATE | MPI_MODE_WRONLY, MPI_INFO_NULL,
+                    &file) != MPI_SUCCESS)
     failure = {26, "error creating " + path + " for writing in binary mode."};
   settle_failures(*diag, failure);
   const std::string write_error = "write error " + path + " ! (18)";
@@ -310,8 +309,8 @@ void modelobject::write_stack(const std::string& file_name, const stack_matrix& 
     const std::vector<unsigned char> head = encode_binary_header(header, format);
     MPI_Status status;
     int written = 0;
-    if (MPI_File_write_at(file, 0, head.data(), static_cast<int>(head.size()), MPI_BYTE,
-                          &status) != MPI_SUCCESS ||
+    if (MPI_File_write_at(file, 0, head.data(), static_cast<int>(head.size()), MPI_BYTE, &status) !=
+            MPI_SUCCESS ||
         MPI_Get_count(&status, MPI_BYTE, &written) != MPI_SUCCESS ||
         written != static_cast<int>(head.size()))
       failure = {18, write_error};

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "modelbase/gridfile_format.h"
 #include "modelbase/grid_object_fixture.h"
+#include "modelbase/gridfile_format.h"
 #include "support/test_support.h"
 
 class file_object : public grid_object {

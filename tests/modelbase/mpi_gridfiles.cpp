@@ -52,7 +52,8 @@ void expect_own_cells(file_run& f, const grid_matrix& grid, bool with_halo, Expe
   division_run& d = f.run;
   for (int r = d.own_first; r <= d.own_last; ++r)
     for (int c = 1; c <= d.ncols; ++c)
-      if (d.owner(r, c) == d.rank) EXPECT_EQ(grid[r][c], expected(r, c)) << what << " " << r << "," << c;
+      if (d.owner(r, c) == d.rank)
+        EXPECT_EQ(grid[r][c], expected(r, c)) << what << " " << r << "," << c;
   if (!with_halo) return;
   for (const halo_run& h : d.receive)
     for (int c = h.first_col; c < h.first_col + h.count; ++c)
@@ -81,7 +82,8 @@ TEST(GridFilesMpi, EveryFormatReadsBackAndWritesTheSameBytes) {
     shared_workdir dir;
     const std::string first = dir.path() + "/first";
     const std::string again = dir.path() + "/again";
-    if (f.run.rank == 0) f.run.object.write_grid(first, f.full_grid(), r.as_text, r.double_precision);
+    if (f.run.rank == 0)
+      f.run.object.write_grid(first, f.full_grid(), r.as_text, r.double_precision);
     MPI_Barrier(MPI_COMM_WORLD);
     grid_matrix grid;
     f.run.object.read_grid(first, grid, 0, true, false, 0, false, r.keep_full, false, r.with_halo);
@@ -92,6 +94,32 @@ TEST(GridFilesMpi, EveryFormatReadsBackAndWritesTheSameBytes) {
       EXPECT_EQ(read_file(again), read_file(first)) << r.what;
     }
   }
+}
+
+TEST(GridFilesMpi, WithoutDistributionOnlyProcessZeroReads) {
+  file_run f;
+  ASSERT_EQ(f.run.code, 0);
+  shared_workdir dir;
+  division_run& d = f.run;
+  const std::string path = dir.path() + "/g.bin";
+  if (d.rank == 0) d.object.write_grid(path, f.full_grid(), false, true);
+  MPI_Barrier(MPI_COMM_WORLD);
+  // No broadcast, barrier or transfer: process 0 reads the whole grid, the
+  // others only prepare their band; the caller scatters later.
+  grid_matrix grid;
+  d.object.read_grid(path, grid, 0, true, false, 0, false, true, true, false);
+  if (d.rank == 0) {
+    for (int r = 1; r <= d.nrows; ++r)
+      for (int c = 1; c <= d.ncols; ++c)
+        EXPECT_EQ(grid[r][c], f.valid(r, c) ? cell_value(r, c) : N);
+  } else {
+    EXPECT_EQ(grid.first_row(), d.own_first);
+    EXPECT_EQ(grid.last_row(), d.own_last);
+    for (int r = d.own_first; r <= d.own_last; ++r)
+      for (int c = 1; c <= d.ncols; ++c) EXPECT_EQ(grid[r][c], N);
+  }
+  d.object.scatter_grid(0, &grid);
+  expect_own_cells(f, grid, false, cell_value, "scattered later");
 }
 
 TEST(GridFilesMpi, HolesFilledByProcessZeroReachTheirOwners) {
@@ -114,15 +142,26 @@ TEST(GridFilesMpi, HolesFilledByProcessZeroReachTheirOwners) {
     const hole_fill_result result =
         fill_grid_holes(file, f.run.nrows, f.run.ncols, &zone, {1, 0.5, report, N, N});
     EXPECT_EQ(result.count, 3);
-    expect_own_cells(f, grid, true, [&](int r, int c) { return file[r][c]; }, "fill");
+    expect_own_cells(
+        f, grid, true, [&](int r, int c) { return file[r][c]; }, "fill");
     if (!report) EXPECT_EQ(file[5][4], 0.5);
   }
 }
 
 // The bytes of the binary stack file: valid cells level_value, others nodata.
 std::string expected_stack_bytes(file_run& f, int levels, bool single) {
-  std::vector<double> numbers = {static_cast<double>(f.run.ncols), static_cast<double>(f.run.nrows),
-                                 0, 0, 100, N, 0, 0, 0, 0, 0, static_cast<double>(levels)};
+  std::vector<double> numbers = {static_cast<double>(f.run.ncols),
+                                 static_cast<double>(f.run.nrows),
+                                 0,
+                                 0,
+                                 100,
+                                 N,
+                                 0,
+                                 0,
+                                 0,
+                                 0,
+                                 0,
+                                 static_cast<double>(levels)};
   for (int r = 1; r <= f.run.nrows; ++r)
     for (int c = 1; c <= f.run.ncols; ++c)
       for (int l = 0; l <= levels; ++l) numbers.push_back(f.valid(r, c) ? level_value(r, c, l) : N);
@@ -216,9 +255,8 @@ TEST(GridFilesMpi, AFailureOnSomeProcessesStopsAllWithOneCode) {
   if (d.rank == 0) d.object.write_grid(whole, f.full_grid(), true, false);
   MPI_Barrier(MPI_COMM_WORLD);
   grid_matrix given = d.rank == 0 ? d.object.matrix(1, d.nrows, 1, d.ncols, 0) : grid_matrix();
-  const int code = thrown_code([&] {
-    d.object.read_grid(whole, given, 0, false, false, 0, false, true, false, false);
-  });
+  const int code = thrown_code(
+      [&] { d.object.read_grid(whole, given, 0, false, false, 0, false, true, false, false); });
   EXPECT_EQ(code, d.size > 1 ? 22 : INT_MIN);
   // Every process stops at a missing stack file.
   stack_matrix stack;

@@ -20,8 +20,7 @@ using pixel_rows = std::vector<std::vector<unsigned char>>;
 struct gif_options {
   bool graphic_control = false;
   bool loop_extension = false;
-  int screen_width = 0;  // 0: the image's size
-  int screen_height = 0;
+  int colour_bits = 8;  // global colour table of 2^bits entries: LZW code size
 };
 
 // A GIF89a with a global colour table of 256 entries and one image.
@@ -32,10 +31,8 @@ void write_gif(const std::string& path, const pixel_rows& pixels, const gif_opti
   GifFileType* gif = EGifOpenFileName(path.c_str(), false, &error);
   ASSERT_NE(gif, nullptr);
   EGifSetGifVersion(gif, true);
-  ColorMapObject* colours = GifMakeMapObject(256, nullptr);
-  ASSERT_EQ(EGifPutScreenDesc(gif, o.screen_width > 0 ? o.screen_width : width,
-                              o.screen_height > 0 ? o.screen_height : height, 8, 0, colours),
-            GIF_OK);
+  ColorMapObject* colours = GifMakeMapObject(1 << o.colour_bits, nullptr);
+  ASSERT_EQ(EGifPutScreenDesc(gif, width, height, o.colour_bits, 0, colours), GIF_OK);
   if (o.loop_extension) {
     unsigned char loop[3] = {1, 0, 0};
     EGifPutExtensionLeader(gif, APPLICATION_EXT_FUNC_CODE);
@@ -87,9 +84,12 @@ std::string decode_error(const std::string& path) {
 }
 
 pixel_rows ramp(int height, int width) {
-  pixel_rows rows(static_cast<size_t>(height), std::vector<unsigned char>(static_cast<size_t>(width)));
+  pixel_rows rows(static_cast<size_t>(height),
+                  std::vector<unsigned char>(static_cast<size_t>(width)));
   for (int r = 0; r < height; ++r)
-    for (int c = 0; c < width; ++c) rows[static_cast<size_t>(r)][static_cast<size_t>(c)] = static_cast<unsigned char>((r * 37 + c * 11) % 256);
+    for (int c = 0; c < width; ++c)
+      rows[static_cast<size_t>(r)][static_cast<size_t>(c)] =
+          static_cast<unsigned char>((r * 37 + c * 11) % 256);
   return rows;
 }
 
@@ -106,6 +106,34 @@ TEST(GifGrid, DecodesPixelsInDataOrderWith255AsNodata) {
       const unsigned char p = pixels[static_cast<size_t>(r - 1)][static_cast<size_t>(c - 1)];
       EXPECT_EQ(raster.at(r, c), p == 255 ? -9999.0 : p) << r << "," << c;
     }
+}
+
+TEST(GifGrid, DecodesWhatGiflibEncodedForEveryCodeSize) {
+  // Large images fill the code table to 12 bits and make the encoder clear
+  // it; small colour tables start with narrow codes.
+  scratch_dir dir;
+  for (int bits : {1, 2, 4, 8}) {
+    pixel_rows pixels(200, std::vector<unsigned char>(300));
+    unsigned state = 12345;
+    for (auto& row : pixels)
+      for (auto& p : row) {
+        state = state * 1103515245u + 12345u;
+        // Runs of equal pixels and noise, within the colour table.
+        p = static_cast<unsigned char>((state >> 16) % 7 == 0 ? (state >> 8) : row.front());
+        p = static_cast<unsigned char>(p & ((1u << bits) - 1));
+      }
+    const std::string path = dir.file("large.gif");
+    write_gif(path, pixels, {false, false, bits});
+    const gif_raster raster = decode(path);
+    int wrong = 0;
+    for (int r = 1; r <= 200; ++r)
+      for (int c = 1; c <= 300; ++c)
+        if (raster.at(r, c) != pixels[static_cast<size_t>(r - 1)][static_cast<size_t>(c - 1)] &&
+            !(pixels[static_cast<size_t>(r - 1)][static_cast<size_t>(c - 1)] == 255 &&
+              raster.at(r, c) == -9999))
+          ++wrong;
+    EXPECT_EQ(wrong, 0) << bits << " bits";
+  }
 }
 
 TEST(GifGrid, BlockErrorsGiveTheirTexts) {
@@ -132,7 +160,10 @@ TEST(GifGrid, BlockErrorsGiveTheirTexts) {
   // A comment and a plain-text extension are passed over.
   const std::string path = dir.file("comment.gif");
   write_gif(path, ramp(2, 3));
-  insert_bytes(path, FIRST_BLOCK, std::string("!\xFE\x03" "abc\x00!\x01\x02xy\x00", 13));
+  insert_bytes(path, FIRST_BLOCK,
+               std::string("!\xFE\x03"
+                           "abc\x00!\x01\x02xy\x00",
+                           13));
   EXPECT_EQ(decode(path).at(2, 3), (37 + 22) % 256);
 }
 
@@ -217,7 +248,7 @@ TEST(GifGrid, ClassesBecomeValuesByTwoExponentials) {
     double expected;
   };
   const std::vector<row> rows = {
-      {0, 0},                                       // 0 stays 0 whatever f1 and f2
+      {0, 0},  // 0 stays 0 whatever f1 and f2
       {100, 8.916787e-5 * std::exp(0.0767528404 * 100)},
       {127, 8.916787e-5 * std::exp(0.0767528404 * 127)},  // not above the threshold
       {200, 6.00e-6 * std::exp(0.098 * 200)},
@@ -246,10 +277,10 @@ TEST(GifGrid, ReadGridMapsAnAlignedImageCellByCell) {
   for (int r = 1; r <= 3; ++r)
     for (int c = 1; c <= 4; ++c) {
       const double p = pixels[static_cast<size_t>(r - 1)][static_cast<size_t>(c - 1)];
-      const double expected = p == 255 || p > 250   ? -9999
-                              : p == 0              ? 0
-                              : p <= 127            ? 2.0 * std::exp(0.1 * p)
-                                                    : 3.0 * std::exp(0.01 * p);
+      const double expected = p == 255 || p > 250 ? -9999
+                              : p == 0            ? 0
+                              : p <= 127          ? 2.0 * std::exp(0.1 * p)
+                                                  : 3.0 * std::exp(0.01 * p);
       EXPECT_DOUBLE_EQ(grid[r][c], expected) << r << "," << c;
     }
   EXPECT_EQ(object.last_file_header().cellsize, 10);
@@ -260,8 +291,8 @@ TEST(GifGrid, FullScreenOfNodataPixelsGivesNodataWhereTheMaskIsOpen) {
   captured_diag cap;
   grid_store store;
   file_object object(*cap.diag, store, 10, 8, 0, 0, 10);
-  write_gif(dir.file("empty.gif"),
-            pixel_rows(80, std::vector<unsigned char>(100, 255)), {true, false});
+  write_gif(dir.file("empty.gif"), pixel_rows(80, std::vector<unsigned char>(100, 255)),
+            {true, false});
   grid_matrix mask = object.matrix(1, 8, 1, 10, 0);
   for (int r = 1; r <= 8; ++r)
     for (int c = 1; c <= 10; ++c) mask[r][c] = 1;
@@ -296,8 +327,8 @@ TEST(GifGrid, DecoderErrorsReachReadGridAsCode22) {
               object.read_grid(path, grid, 0, true, false, 0, false, true, false, false);
             }),
             22);
-  EXPECT_TRUE(has_fatal(cap, "error reading GIF " + path +
-                                 " (invalid extension type ID \"0x2\" found)"));
+  EXPECT_TRUE(
+      has_fatal(cap, "error reading GIF " + path + " (invalid extension type ID \"0x2\" found)"));
 }
 
 }  // namespace

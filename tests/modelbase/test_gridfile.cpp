@@ -29,8 +29,8 @@ std::string text_grid(const std::string& header_tail, const std::string& body) {
 // A 3 x 2 binary grid with the given sixth header number, cut to size bytes
 // (all of it when size is 0).
 std::string binary_grid(bool single, double nodata_value, size_t size = 0) {
-  std::string bytes =
-      binary_bytes({3, 2, 1000, 2000, 25, nodata_value, 0, 0, 0, 0, 0, 0, 1, 2, 3, 4, 5, 6}, single);
+  std::string bytes = binary_bytes(
+      {3, 2, 1000, 2000, 25, nodata_value, 0, 0, 0, 0, 0, 0, 1, 2, 3, 4, 5, 6}, single);
   return size > 0 ? bytes.substr(0, size) : bytes;
 }
 
@@ -38,9 +38,8 @@ struct read_fixture {
   read_fixture() : object(*cap.diag, store, 3, 2, 1000, 2000, 25) {}
   // The code read_grid throws (0 when it returns).
   int read(const std::string& path, bool keep_full = true) {
-    const int code = thrown_code([&] {
-      object.read_grid(path, grid, 0, true, false, 0, false, keep_full, false, false);
-    });
+    const int code = thrown_code(
+        [&] { object.read_grid(path, grid, 0, true, false, 0, false, keep_full, false, false); });
     return code == INT_MIN ? 0 : code;
   }
   scratch_dir dir;
@@ -64,7 +63,8 @@ TEST(GridFile, BadFilesGiveTheirCodeAndEntry) {
       {"capitalised keyword", "N" + VALID_TEXT.substr(1), true, 22, unknown},
       {"binary nodata -9998", binary_grid(false, -9998), true, 22, unknown},
       {"empty file", "", true, 22, unknown},
-      {"header number not a number", "ncols abc\n", true, 22, "error reading ascii value #1 from @"},
+      {"header number not a number", "ncols abc\n", true, 22,
+       "error reading ascii value #1 from @"},
       {"header of four pairs", "ncols 3\nnrows 2\nxllcorner 1000\nyllcorner 2000\n", true, 22,
        "error reading ascii value #5 from @"},
       {"body too short", text_grid("nodata_value -9999\n", "1 2 3\n4 5\n"), true, 22,
@@ -102,7 +102,8 @@ TEST(GridFile, BadFilesGiveTheirCodeAndEntry) {
     if (r.code == 24)  // the entry goes on with the measures
       EXPECT_NE(f.cap.xml().find("level=\"0\" description= \"" + escape_diag_text(entry)),
                 std::string::npos)
-          << r.what << "\n" << f.cap.console();
+          << r.what << "\n"
+          << f.cap.console();
     else
       EXPECT_TRUE(has_fatal(f.cap, entry)) << r.what << "\n" << f.cap.console();
   }
@@ -118,8 +119,7 @@ TEST(GridFile, FilesThatFitAreReadWhateverTheirKeywords) {
       {"text", VALID_TEXT, 1000},
       {"misspelt keywords", "ncol 3\nrowz 2\nx 1000.75\ny 2000\nsize 25\nnd -9999\n1 2 3 4 5 6",
        1000},
-      {"file nodata below the model's", text_grid("nodata_value -99999\n", "1 2 3\n4 5 6\n"),
-       1000},
+      {"file nodata below the model's", text_grid("nodata_value -99999\n", "1 2 3\n4 5 6\n"), 1000},
       {"double", binary_grid(false, -9999), 1000},
       {"single", binary_grid(true, -9999), 1000},
   };
@@ -128,8 +128,7 @@ TEST(GridFile, FilesThatFitAreReadWhateverTheirKeywords) {
     f.dir.write("grid", r.bytes);
     ASSERT_EQ(f.read(f.dir.file("grid")), 0) << r.what << f.cap.console();
     for (int row = 1; row <= 2; ++row)
-      for (int col = 1; col <= 3; ++col)
-        EXPECT_EQ(f.grid[row][col], (row - 1) * 3 + col) << r.what;
+      for (int col = 1; col <= 3; ++col) EXPECT_EQ(f.grid[row][col], (row - 1) * 3 + col) << r.what;
     EXPECT_EQ(f.object.last_file_header().xllcorner, r.xll_record) << r.what;
   }
 }
@@ -140,8 +139,10 @@ TEST(GridFile, OpenIsTriedSixTimesBeforeCode21) {
   EXPECT_EQ(f.read(path), 21);
   EXPECT_EQ(count_of(f.cap.console(), "Will try again"), 5);
   for (int left = 5; left >= 1; --left)
-    EXPECT_TRUE(has_fatal(f.cap, "error opening " + path + ". Will try again in 200 ms... "
-                                 "(retriesleft = " + std::to_string(left) + ")"))
+    EXPECT_TRUE(has_fatal(f.cap, "error opening " + path +
+                                     ". Will try again in 200 ms... "
+                                     "(retriesleft = " +
+                                     std::to_string(left) + ")"))
         << left;
   EXPECT_TRUE(has_fatal(f.cap, "still error opening " + path + " - no retry."));
 }
@@ -223,9 +224,10 @@ TEST(GridFile, WriterWritesRowsItDoesNotHoldAsNodata) {
     grid[3][c] = row3[c - 1];
   }
   object.write_grid(dir.file("g.asc"), grid, true, false);
-  EXPECT_EQ(read_file(dir.file("g.asc")),
-            "ncols\t3\nnrows\t4\nxllcorner\t1000\nyllcorner\t2000\ncellsize\t25\nnodata_value\t-9999\n"
-            "-9999\t-9999\t-9999\n0.1\t0.333333\t1e-05\n1.23457e+08\t-2.5\t0\n-9999\t-9999\t-9999\n");
+  EXPECT_EQ(
+      read_file(dir.file("g.asc")),
+      "ncols\t3\nnrows\t4\nxllcorner\t1000\nyllcorner\t2000\ncellsize\t25\nnodata_value\t-9999\n"
+      "-9999\t-9999\t-9999\n0.1\t0.333333\t1e-05\n1.23457e+08\t-2.5\t0\n-9999\t-9999\t-9999\n");
   // A region writes those rows with the model's nodata and blanks the cells
   // outside the spans: row 3 keeps columns 2..3, row 4 has no span.
   object.set_nodata(-1);
@@ -262,11 +264,10 @@ TEST(GridFile, BinaryStatisticsCoverTheHeldCellsOfTheSpans) {
   const double count = 5.5;
   const double sum = 21.5;
   const double variance = (99.5 - sum * sum / count) / (count - 1);
-  const std::string expected =
-      binary_bytes({3, 4, 1000, 2000, 25, -9999, count, 1, 6, sum, sum / count,
-                    std::sqrt(variance), -9999, -9999, -9999, 1, 2, 3, 4, 5, 6, -9999, -9999,
-                    -9999},
-                   false);
+  const std::string expected = binary_bytes(
+      {3,     4,     1000,  2000, 25, -9999, count, 1, 6, sum,   sum / count, std::sqrt(variance),
+       -9999, -9999, -9999, 1,    2,  3,     4,     5, 6, -9999, -9999,       -9999},
+      false);
   EXPECT_EQ(read_file(dir.file("g.bin")), expected);
   // Single precision: the same numbers narrowed.
   object.write_grid(dir.file("g.flt"), grid, false, false);
@@ -361,11 +362,11 @@ struct hole_fixture {
     object.register_grid(1, "zones.asc", &zone, nullptr, 0, "zonegrid", 0, 1, 3);
   }
   int read(const std::string& text, int mode, bool report) {
-    dir.write("g.asc", "ncols 3\nnrows 3\nxllcorner 0\nyllcorner 0\ncellsize 1\nnodata_value -99999\n" +
-                           text);
+    dir.write(
+        "g.asc",
+        "ncols 3\nnrows 3\nxllcorner 0\nyllcorner 0\ncellsize 1\nnodata_value -99999\n" + text);
     const int code = thrown_code([&] {
-      object.read_grid(dir.file("g.asc"), grid, mode, true, true, 0.5, report, true, false,
-                       false);
+      object.read_grid(dir.file("g.asc"), grid, mode, true, true, 0.5, report, true, false, false);
     });
     return code == INT_MIN ? 0 : code;
   }
@@ -396,7 +397,8 @@ TEST(GridFile, HolesAreReportedInEntriesAndTheLog) {
 }
 
 TEST(GridFile, AHoleTooBigStopsWithCode25) {
-  const std::string NO_DATA_AT_ALL = "-99999 -99999 -99999\n-99999 -99999 -99999\n-99999 -99999 -99999\n";
+  const std::string NO_DATA_AT_ALL =
+      "-99999 -99999 -99999\n-99999 -99999 -99999\n-99999 -99999 -99999\n";
   hole_fixture f;
   ASSERT_EQ(f.read(NO_DATA_AT_ALL, 1, true), 25);
   const std::string path = f.dir.file("g.asc");
@@ -407,8 +409,8 @@ TEST(GridFile, AHoleTooBigStopsWithCode25) {
   hole_fixture g;
   ASSERT_EQ(g.read(NO_DATA_AT_ALL, 1, false), 0);
   EXPECT_EQ(g.grid[3][2], 0.5);
-  EXPECT_EQ(read_file(g.dir.file("modell_0.log")), "in " + g.dir.file("g.asc") +
-                                                       ": 6 nodata values replaced!\n\n");
+  EXPECT_EQ(read_file(g.dir.file("modell_0.log")),
+            "in " + g.dir.file("g.asc") + ": 6 nodata values replaced!\n\n");
 }
 
 void (*sigint_disposition())(int) {

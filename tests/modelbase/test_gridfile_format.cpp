@@ -52,7 +52,8 @@ TEST(GridFileFormat, RecognisesFormatsByTheirFirstBytes) {
        grid_format::unknown, grid_format::unknown},
       {"single with nodata -9998", binary_head(-9998, grid_format::binary_single),
        grid_format::unknown, grid_format::unknown},
-      {"GIF", bytes_of(std::string("GIF89a\x64\x00\x50\x00", 10)), grid_format::gif, grid_format::unknown},
+      {"GIF", bytes_of(std::string("GIF89a\x64\x00\x50\x00", 10)), grid_format::gif,
+       grid_format::unknown},
       {"empty", {}, grid_format::unknown, grid_format::unknown},
   };
   for (const row& r : rows) {
@@ -63,10 +64,26 @@ TEST(GridFileFormat, RecognisesFormatsByTheirFirstBytes) {
 
 TEST(GridFileFormat, FormatsValuesExactlyAsPrintfG) {
   // printf is the oracle: the text files must stay byte for byte as "%g".
-  const std::vector<double> values = {0.0,     -0.0,     1.0,       -9999.0,      0.1,
-                                      1.0 / 3, 2.0 / 3,  123456.0,  1234567.0,    999999.5,
-                                      1e-5,    0.0001,   1.5e-300,  -2.75e300,    3456789.0,
-                                      100000.0, 1e6,     12.3456789, 0.000123456, 65.5,
+  const std::vector<double> values = {0.0,
+                                      -0.0,
+                                      1.0,
+                                      -9999.0,
+                                      0.1,
+                                      1.0 / 3,
+                                      2.0 / 3,
+                                      123456.0,
+                                      1234567.0,
+                                      999999.5,
+                                      1e-5,
+                                      0.0001,
+                                      1.5e-300,
+                                      -2.75e300,
+                                      3456789.0,
+                                      100000.0,
+                                      1e6,
+                                      12.3456789,
+                                      0.000123456,
+                                      65.5,
                                       std::numeric_limits<double>::infinity(),
                                       -std::numeric_limits<double>::infinity()};
   for (double v : values) {
@@ -82,7 +99,7 @@ TEST(GridFileFormat, MeasuresReadBackAsTheSameNumber) {
     const char* text;  // expected text; nullptr: only the read-back is checked
   };
   const std::vector<row> rows = {
-      {3456789.0, "3456789"},   // "%g" would give 3.45679e+06
+      {3456789.0, "3456789"},  // "%g" would give 3.45679e+06
       {3456789.5, "3456789.5"},
       {0.1, "0.1"},
       {25.0, "25"},
@@ -106,11 +123,10 @@ TEST(GridFileFormat, ParsesWordsAsScanfNumbersOrRefusesThem) {
     double value;
   };
   const std::vector<row> rows = {
-      {"1.5", true, 1.5},       {"+2", true, 2.0},     {"-3e2", true, -300.0},
-      {".25", true, 0.25},      {"7.", true, 7.0},     {"0x10", true, 16.0},
-      {"-9999", true, -9999.0}, {"abc", false, 0},     {"1.5x", false, 0},
-      {"+-1", false, 0},        {"1,5", false, 0},     {"--1", false, 0},
-      {"e5", false, 0},         {"+", false, 0},
+      {"1.5", true, 1.5}, {"+2", true, 2.0},    {"-3e2", true, -300.0},   {".25", true, 0.25},
+      {"7.", true, 7.0},  {"0x10", true, 16.0}, {"-9999", true, -9999.0}, {"abc", false, 0},
+      {"1.5x", false, 0}, {"+-1", false, 0},    {"1,5", false, 0},        {"--1", false, 0},
+      {"e5", false, 0},   {"+", false, 0},
   };
   for (const row& r : rows) {
     double value = -1;
@@ -132,7 +148,8 @@ TEST(GridFileFormat, ScannerJoinsWordsAcrossBlocks) {
   std::vector<std::string> words;
   std::string text = "  \n";
   for (int i = 0; i < 200; ++i) {
-    std::string w = std::to_string(i * 7919 % 1000) + "." + std::string(static_cast<size_t>(i % 13), '5');
+    std::string w =
+        std::to_string(i * 7919 % 1000) + "." + std::string(static_cast<size_t>(i % 13), '5');
     words.push_back(w);
     text += w + (i % 3 == 0 ? "\t" : i % 3 == 1 ? " \r\n" : "\v\f ");
   }
@@ -205,8 +222,8 @@ TEST(GridFileFormat, MeasuresCheckOfGridsAndStacks) {
       {"ncols 10.7 floors to 10", file(10.7, 8, 1000.25, 2000, 25, -9999), true, true},
       {"xll differs in its fraction only", file(10, 8, 1000.75, 2000, 25, -9999), true, false},
       {"xll in another whole number", file(10, 8, 1001.25, 2000, 25, -9999), false, false},
-      {"cell size differs in the fourth decimal", file(10, 8, 1000.25, 2000, 25.0001, -9999),
-       false, false},
+      {"cell size differs in the fourth decimal", file(10, 8, 1000.25, 2000, 25.0001, -9999), false,
+       false},
       {"nodata below the model's", file(10, 8, 1000.25, 2000, 25, -99999), true, false},
       {"nodata above the model's", file(10, 8, 1000.25, 2000, 25, -9998), false, false},
       {"nrows differ", file(10, 9, 1000.25, 2000, 25, -9999), false, false},

@@ -24,7 +24,8 @@ grid_matrix grid_of(memory_handling& alloc, const std::vector<std::vector<double
   const int ncols = static_cast<int>(rows.front().size());
   grid_matrix g = alloc.matrix(1, nrows, 1, ncols, 0);
   for (int r = 1; r <= nrows; ++r)
-    for (int c = 1; c <= ncols; ++c) g[r][c] = rows[static_cast<size_t>(r - 1)][static_cast<size_t>(c - 1)];
+    for (int c = 1; c <= ncols; ++c)
+      g[r][c] = rows[static_cast<size_t>(r - 1)][static_cast<size_t>(c - 1)];
   return g;
 }
 
@@ -58,7 +59,8 @@ TEST(HoleFilling, RingSearchIsATriangleWideningDownwards) {
   for (const row& r : rows) {
     std::vector<std::vector<double>> values(9, std::vector<double>(9, N));
     double v = 1;
-    for (const auto& [dr, dc] : r.cells) values[static_cast<size_t>(4 + dr)][static_cast<size_t>(4 + dc)] = v++;
+    for (const auto& [dr, dc] : r.cells)
+      values[static_cast<size_t>(4 + dr)][static_cast<size_t>(4 + dc)] = v++;
     grid_matrix g = grid_of(alloc, values);
     double found = 0;
     ASSERT_TRUE(find_hole_value(g, 9, 9, 5, 5, N, found)) << r.what;
@@ -139,7 +141,8 @@ TEST(HoleFilling, AHoleWithoutDataWithinTenRingsStopsTheFilling) {
   std::vector<std::vector<double>> values(2, std::vector<double>(30, N));
   values[0][0] = 1;  // (1,1) is the only value; (1,2) finds it, (1,30) does not
   grid_matrix g = grid_of(alloc, values);
-  grid_matrix zone = grid_of(alloc, std::vector<std::vector<double>>(2, std::vector<double>(30, 1)));
+  grid_matrix zone =
+      grid_of(alloc, std::vector<std::vector<double>>(2, std::vector<double>(30, 1)));
   const hole_fill_result result = fill_grid_holes(g, 2, 30, &zone, {1, 0, true, N, N});
   ASSERT_TRUE(result.too_big);
   // Row 1 is the row j = k of ring k around (1, c), covering columns

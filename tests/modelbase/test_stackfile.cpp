@@ -59,10 +59,9 @@ TEST(StackFile, BinaryStackLayoutAndRoundTrip) {
     f.dir.write("s.bin", std::string(500, 'x'));
     f.object.write_stack(path, s, 1, false, !single);
     // Header, then cells (1,1), (1,2), (2,1), (2,2), levels 0 and 1 each.
-    EXPECT_EQ(read_file(path),
-              binary_bytes({2, 2, 1000, 2000, 25, -9999, 0, 0, 0, 0, 0, 1, 110, 111, 120, 121, 210,
-                            211, 220, 221},
-                           single));
+    EXPECT_EQ(read_file(path), binary_bytes({2, 2, 1000, 2000, 25,  -9999, 0,   0,   0,   0,
+                                             0, 1, 110,  111,  120, 121,   210, 211, 220, 221},
+                                            single));
     for (bool keep_full : {true, false}) {
       ASSERT_EQ(f.read(path, keep_full), 0) << single << keep_full << f.cap.console();
       EXPECT_EQ(f.back.levels(), 1);
@@ -82,9 +81,9 @@ TEST(StackFile, CellsOutsideTheDivisionAreWrittenAsNodata) {
   regions[2][2] = 0;
   f.object.set_regions(&regions);
   f.object.write_stack(f.dir.file("s.bin"), s, 0, false, true);
-  EXPECT_EQ(read_file(f.dir.file("s.bin")),
-            binary_bytes({2, 2, 1000, 2000, 25, -9999, 0, 0, 0, 0, 0, 0, 110, -9999, 210, 220},
-                         false));
+  EXPECT_EQ(
+      read_file(f.dir.file("s.bin")),
+      binary_bytes({2, 2, 1000, 2000, 25, -9999, 0, 0, 0, 0, 0, 0, 110, -9999, 210, 220}, false));
   // A stack of one level is read back, scattered with its level count.
   f.object.set_regions(nullptr);
   ASSERT_EQ(f.read(f.dir.file("s.bin"), true), 0);
@@ -138,8 +137,8 @@ TEST(StackFile, BadStacksGiveTheirCodeAndEntry) {
       {"double body cut, parallel read", true, binary.substr(0, 96 + 8 * 7), false, 22,
        "error reading double stack @at row 2, column 2"},
       {"single body cut", true,
-       binary_bytes({2, 2, 1000, 2000, 25, -9999, 0, 0, 0, 0, 0, 1, 110, 111, 120}, true), true,
-       22, "error reading float stack @at row 1, column 2"},
+       binary_bytes({2, 2, 1000, 2000, 25, -9999, 0, 0, 0, 0, 0, 1, 110, 111, 120}, true), true, 22,
+       "error reading float stack @at row 1, column 2"},
       {"negative level count", true,
        binary_bytes({2, 2, 1000, 2000, 25, -9999, 0, 0, 0, 0, 0, -1}, false), true, 22,
        "error reading from @"},
@@ -154,7 +153,8 @@ TEST(StackFile, BadStacksGiveTheirCodeAndEntry) {
       entry.replace(at, 1, path);
     EXPECT_NE(f.cap.xml().find("level=\"0\" description= \"" + escape_diag_text(entry)),
               std::string::npos)
-        << r.what << "\n" << f.cap.console();
+        << r.what << "\n"
+        << f.cap.console();
   }
 }
 
@@ -168,8 +168,9 @@ TEST(StackFile, StacksNeedTheModelsMeasuresExactly) {
   };
   for (const row& r : std::vector<row>{{1000, -9999, 0}, {1000.5, -9999, 24}, {1000, -99999, 22}}) {
     stack_fixture f;
-    f.dir.write("s.bin",
-                binary_bytes({2, 2, r.xll, 2000, 25, r.nodata, 0, 0, 0, 0, 0, 0, 1, 2, 3, 4}, false));
+    f.dir.write(
+        "s.bin",
+        binary_bytes({2, 2, r.xll, 2000, 25, r.nodata, 0, 0, 0, 0, 0, 0, 1, 2, 3, 4}, false));
     // A binary file with another nodata than -9999 is not even recognised.
     EXPECT_EQ(f.read(f.dir.file("s.bin")), r.code) << r.xll << " " << r.nodata;
   }
