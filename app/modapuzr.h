@@ -62,6 +62,18 @@ class ModellApplication : public memory_handling {
   // Writes the end note, flushes, writes the storage contents and releases.
   virtual void ClearMemory();
 
+  // ---- coupling waits and semaphore file ----
+  // Busy-waits until the processor clock has advanced by ticks clock ticks.
+  virtual void Wait(int64_t ticks);
+  // Polls every ticks clock ticks until file_name can be opened (it is
+  // neither read nor removed) and returns 1. A Ctrl-C meanwhile asks whether
+  // to go on; choice 2 throws 98.
+  virtual int WaitForFile(const std::string& file_name, int64_t ticks);
+  // Writes content into "Velmo_Orv_temporary_semaphore.file" in the working
+  // directory and renames it to target_name, so that the partner sees only
+  // a complete file. Any failure is fatal 18.
+  void WriteSemaphoreFile(const std::string& target_name, const std::string& content);
+
   // Sets the floating-point-error flags of the modules once per application;
   // true when this call set them. Called from the SIGFPE handler.
   bool flag_floating_point_error();
@@ -93,6 +105,11 @@ class ModellApplication : public memory_handling {
   void exchange_coupling_input(int64_t hour, int64_t day, int64_t month, int64_t year);
   void exchange_coupling_output();
   void repeat_for_spinup(int& run_counter);
+  // ---- temperature pre-SpinUp ----
+  // One temperature-only pass over the period before the main run
+  // (app/modapuzr_prespinup.cpp); throws 1035 without a first input named
+  // "temperature".
+  void TemperaturePreSpinUp();
   void run_loop();
 
   // Release steps.

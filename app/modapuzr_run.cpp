@@ -68,8 +68,8 @@ int ModellApplication::run() {
 void ModellApplication::run_loop() {
   int run_counter = 1;
   if (spinup_switch > 0) {
-    // The temperature pre-SpinUp pass comes with the SpinUp issue; without
-    // repetitions no step is simulated.
+    if (pre_spinup > 0) TemperaturePreSpinUp();
+    // Without repetitions no step is simulated.
     if (repeat_count <= 0) end_of_run = 1;
   }
   while (end_of_run == 0) {
@@ -201,6 +201,8 @@ void ModellApplication::exchange_coupling_input(int64_t hour, int64_t day, int64
     default: break;
   }
   if (!due) return;
+  const int64_t poll_ticks = settings_object->get_wait_interval();
+  WaitForFile(settings_object->get_semaphore_file(), poll_ticks);
   last_exchange_hour = hour;
   last_exchange_day = day;
   last_exchange_month = month;
@@ -232,6 +234,8 @@ void ModellApplication::exchange_coupling_output() {
                                          last_exchange_year, ends || day != last_exchange_day,
                                          ends || month != last_exchange_month,
                                          ends || year != last_exchange_year);
+  const std::string content = settings_object->get_semaphore_content();
+  WriteSemaphoreFile(settings_object->get_semaphore_target_file(), content);
 }
 
 void ModellApplication::run_meteo_inputs(int64_t hour, int64_t day, int64_t month, int64_t year) {

@@ -35,12 +35,18 @@ struct write_code_digits {
 };
 write_code_digits split_write_code(unsigned code);
 
-// Vegetation-period state of output by write code.
+// Vegetation-period state of output by write code. The daily land-use
+// update raises flags[output_due] on the table's write day and
+// flags[reset_due] on its reset day; output_grid clears them. The three
+// grids belong to the settings object; they are looked up at the first
+// output that needs them.
 struct vegetation_period_state {
+  static constexpr int output_due = 0;
+  static constexpr int reset_due = 1;
   int flags[2] = {0, 0};
-  grid_matrix start;
-  grid_matrix stop;
-  grid_matrix duration;
+  const grid_matrix* start = nullptr;     // "VegetationStart<layer>"
+  const grid_matrix* stop = nullptr;      // "VegetationStop<layer>"
+  const grid_matrix* duration = nullptr;  // "VegetationDuration<layer>"
 };
 
 // State of output by write code that lives with the entry.

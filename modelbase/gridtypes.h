@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 // Five doubles per zone. In the zonal statistics: count (sum of the count
 // weights), weighted sum, zone code, area share, weight sum. In the zone tables
@@ -35,7 +36,7 @@ struct halo_run {
 // One hydrologic response unit of the SpinUp set-up.
 struct hru_entry {
   int64_t id = 0;
-  int64_t class_key = 0;
+  std::string class_key;  // the classes of its cells, e.g. "0012'0003'"
   int row = 0;
   int col = 0;
 };

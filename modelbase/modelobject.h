@@ -192,6 +192,24 @@ class modelobject : public memory_handling {
   // The header of the last grid or stack file read or written.
   const grid_header& last_file_header() const { return file_header; }
 
+  // ---- output by write code ----
+  // Writes store entry index (1..1000, others ignored) by its write code at
+  // the object's current date and accumulates its sums, minima, maxima and
+  // vegetation-period values. distributed 1: only own cells count and the
+  // grid is gathered at process 0 (every call in a run); 0: every zone cell
+  // of the spans counts, nothing is gathered. suppress_period_output 1 keeps
+  // this call from writing minima, maxima and period sums or means (they are
+  // still accumulated). Collective: all processes call it for the same
+  // entries in the same order. Declared in modelbase/gridoutput.h: the file
+  // names, the calendar tests and the vegetation flag indices.
+  virtual void output_grid(int index, int distributed, int suppress_period_output);
+  // Writes the stack of store entry index by the units digit of its write
+  // code (1, 2 every step; 3 at the run's end; 4, 5 at day ends). Collective.
+  virtual void output_stack(int index);
+  // Sets the current date used by output by write code (dated names and the
+  // calendar tests of the step).
+  void set_output_date(int64_t hour, int64_t day, int64_t month, int64_t year);
+
  protected:
   void report_unreadable_value(std::FILE* file, const std::string& key);
 

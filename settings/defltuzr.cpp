@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/diagstream.h"
+#include "modelbase/gridoutput.h"
 #include "modelbase/gridstore.h"
 
 namespace {
@@ -38,6 +39,8 @@ defaultini::defaultini(unsigned& status, DiagStream* diag_stream,
     name = "defaults";
     soil_model_mode = mode;
     store = shared_store;
+    // Grids with units digit 8 are written when they are registered.
+    if (store != nullptr) install_output_by_write_code(*store);
     given_name = control_file_name;
     stage_counter = 0;
     landuse_layers.assign(1, nullptr);
@@ -315,6 +318,7 @@ void defaultini::export_settings(settings_block& block) {
 
   block.landuse_table = landuse_table;
   block.soil_table = soil_table;
+  block.soil_table_for_update = soil_table != nullptr ? &soil_entries : nullptr;
   block.irrigation_table = soil_model_mode == 2 ? irrigation_table : nullptr;
   block.multilayer_table = multilayer_table;
 
@@ -337,14 +341,6 @@ int defaultini::read_substeps() {
   }
   close_control_file();
   return substeps;
-}
-
-void defaultini::init_spinup(int& spinup, int& pre_spinup, int& repeat_count,
-                             std::vector<hru_entry>& hru_list_out) {
-  spinup = 0;
-  pre_spinup = 0;
-  repeat_count = 0;
-  hru_list_out.assign(1, hru_entry());
 }
 
 // ---- grids ----
@@ -380,38 +376,7 @@ double defaultini::grid_maximum(int index) {
 
 double defaultini::get_max_elevation() { return max_elevation; }
 
-// ---- per-step output of the settings grids ----
-// The date is kept for dated output names; writing each settings grid by its
-// write code joins here once output by write code (output_grid) exists.
-
-void defaultini::write_standard_grids(int64_t hour, int64_t day, int64_t month, int64_t year) {
-  cur_hour = hour;
-  cur_day = day;
-  cur_month = month;
-  cur_year = year;
-}
-
-void defaultini::write_variable_grids(int64_t hour, int64_t day, int64_t month, int64_t year) {
-  cur_hour = hour;
-  cur_day = day;
-  cur_month = month;
-  cur_year = year;
-}
-
-// ---- coupling accessors ----
-
-bool defaultini::coupling_active() { return coupling_mode == 1; }
-std::string defaultini::get_semaphore_file() { return semaphore_file; }
-std::string defaultini::get_semaphore_target_file() { return semaphore_target_file; }
-std::string defaultini::get_semaphore_content() { return semaphore_content; }
-int64_t defaultini::get_wait_interval() { return wait_interval; }
-char defaultini::get_coupling_interval() { return coupling_interval; }
-bool defaultini::has_external_gw_table() {
-  for (const std::string& n : external_input_names)
-    if (n == "GWTableExtern") return true;
-  return false;
-}
-int defaultini::get_external_time_step() { return external_time_step; }
+// ---- per-step output of the settings grids: settings/defltuzr_stepoutput.cpp ----
 
 // ---- class tables ----
 
@@ -432,35 +397,12 @@ void defaultini::read_soil_table(int mode) {
 
 // ---- hooks that later work fills ----
 
-void defaultini::update_periodic_grids(int64_t, int64_t, int64_t, int64_t, int64_t) {}
-void defaultini::update_landuse_parameters(int64_t, int64_t, int64_t, int64_t, int) {}
-void defaultini::read_coupling_input(int64_t, int64_t, int64_t, int64_t) {}
-void defaultini::resolve_coupling_names(statistics_registry*, int) {}
-void defaultini::accumulate_coupling_output() {}
-void defaultini::write_coupling_output(int64_t, int64_t, int64_t, bool, bool, bool) {}
-void defaultini::read_irrigation_table() {}
-void defaultini::check_landuse_codes(int) {}
-void defaultini::check_SOIL_Codes(int) {}
-void defaultini::check_irrig_Codes(int) {}
-void defaultini::read_variable_grids() {}
-void defaultini::make_nFK_kWert_and_Na() {}
-void defaultini::make_Slope_and_Aspect() {}
-void defaultini::MakeRegionWeightGrids() {}
-void defaultini::make_cell_size_grids() {}
-void defaultini::make_coordinate_grids() {}
-void defaultini::make_landuse_layer_grids() {}
-void defaultini::generateMultiLayerParameterGrids(int) {}
-
-void defaultini::GetCouplingParameters() {
-  control_path = control_name;
-  if (!open_control_file()) fail_fatal(*diag, 14, "error opening ", control_name);
-  coupling_mode = 0;
-}
 
 // ---- release ----
 
 void defaultini::release() {
-  external_input_names.clear();
+  release_coupling();
+  release_vegetation_layers();
   landuse_table = nullptr;
   soil_table = nullptr;
   multilayer_table = nullptr;
@@ -481,6 +423,7 @@ void defaultini::release() {
     }
   }
   grids.clear();
+  stacks.clear();
   division = mpi_division();
   zones_table = zone_table();
   zones = nullptr;

@@ -79,6 +79,9 @@ struct settings_block {
   // 7. Tables (none until they are read).
   const std::vector<landuse_entry>* landuse_table = nullptr;
   const std::vector<soil_entry>* soil_table = nullptr;
+  // The same soil table for the unsaturated zone, which builds its freezing
+  // tables in place.
+  std::vector<soil_entry>* soil_table_for_update = nullptr;
   const std::vector<irrigation_entry>* irrigation_table = nullptr;
   const std::vector<multilayer_landuse_entry>* multilayer_table = nullptr;
 

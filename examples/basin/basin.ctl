@@ -35,12 +35,16 @@ $grids//zones.asc
 $grids//dem.asc
 
 [standard_grids]
-2
+3
 $grids//soil_depth.asc soil_depth fillcode = 1 writecode = 8 statfile = soil_depth.sta statcode = 2001
 none.asc initial_gw_depth fillcode = 0 readcode = 0 defaultValue = 2.0
+$grids//zones.asc regression_regions fillcode = 0   # one regression region per subbasin
 
 [variable_grids]
-0
+1
+crop_factor.asc crop_factor 0 0.8   # file, grid name, fill code, default value
+8       # write code: written once when registered, as crop_factor.asc.filled
+0       # Readgrid 0: not read, 0.8 on every basin cell
 
 [model_time]
 0       # start hour

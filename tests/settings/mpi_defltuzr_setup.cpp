@@ -64,11 +64,12 @@ const std::string CONTROL_TAIL =
     "[zone_grid]\n$dir//zones.asc\n"
     "[elevation_model]\n$dir//dem.asc   # read from its file\n"
     "[standard_grids]\n2\n"
-    "$dir//soil.asc soil_types 0\n"
+    "$dir//soil.asc soil_depth 0\n"
     "never_opened.asc constant fillcode = 0 readcode = 0 defaultValue = 2.5\n"
     "[model_time]\n0\n1\n1\n2001\n23\n31\n12\n2001\n"
-    "[landuse_table]\n0\n[soil_table]\n0\n"
-    "[radiation_correction]\n0 60\n";
+    "[landuse_table]\n0\n[soil_table]\n0\n[irrigation]\n0\n"
+    "[radiation_correction]\n0 60\n"
+    "[variable_grids]\n0\n[region_transition_distance]\n1000\n";
 
 // Runs the set-up in a shared directory with a speed file (equal weights,
 // no benchmark) and counts the init_step calls.
@@ -141,8 +142,10 @@ TEST(DefaultiniSetup, StagesRunToTheEndOnEveryProcess) {
   EXPECT_EQ((*block.zones)[1].sum, 6);
   EXPECT_EQ((*block.zones)[2].sum, 10);
   EXPECT_EQ((*block.zones)[3].sum, 4);
-  // Two standard grids and the three grids of the division.
-  EXPECT_EQ(block.registered_grids, 5);
+  // Two standard grids, the three grids of the division and the derived
+  // grids: cell sizes and relative area (3), coordinates (2), slope and
+  // aspect (2), the weights of the one region (1).
+  EXPECT_EQ(block.registered_grids, 13);
   int64_t cells = 0;
   for (int64_t n : *block.cells_per_process) cells += n;
   EXPECT_EQ(cells, 20);
@@ -204,7 +207,7 @@ TEST(DefaultiniSetup, StandardGridsReadOrSetToTheirDefault) {
   const grid_store& s = run.store;
   settings_block block;
   run.settings->export_settings(block);
-  const int soil = run.settings->find_grid("soil_types");
+  const int soil = run.settings->find_grid("soil_depth");
   const int constant = run.settings->find_grid("constant");
   ASSERT_GT(soil, 2);
   ASSERT_GT(constant, 2);

@@ -40,7 +40,11 @@ std::string control_file(const std::string& keys, const std::string& standard_gr
          "\n[output_list]\n0\n[coordinates]\n47\n8\n15\n0\n[meteo_data_count]\n0\n"
          "[meteo_names]\n[zone_grid]\n" + zone + "\n[elevation_model]\n$dir//dem.asc\n"
          "[standard_grids]\n" + standard_grids + "[model_time]\n" + model_time +
-         "[landuse_table]\n0\n[soil_table]\n0\n[radiation_correction]\n0\n";
+         // One land-use class, code 4 (the value of the one-layer land-use grid).
+         "[landuse_table]\n1\n4 grass 0.2 50 50 50 50 50 50 50 50 50 50 50 50 "
+         "1 120 240 366 1 2 3 4 0.1 0.1 0.1 0.1 1 1 1 1 1 2 3 4 1 3\n"
+         "[soil_table]\n0\n[irrigation]\n0\n[radiation_correction]\n0\n"
+         "[variable_grids]\n0\n[region_transition_distance]\n1000\n";
 }
 
 // Runs the staged set-up in a scratch directory holding the given files
@@ -110,14 +114,14 @@ TEST(DefaultiniSetupFiles, RelativeNamesUseTheInputDirectory) {
 
 TEST(DefaultiniSetupFiles, StatisticsOfAStandardGrid) {
   setup_case run(control_file("DefaultOutputDirectory = $dir//\n",
-                              "1\n$dir//soil.asc soil_types fillcode = 0 statfile = soil.sta "
+                              "1\n$dir//soil.asc soil_depth fillcode = 0 statfile = soil.sta "
                               "statcode = 2001\n"),
                  {{"soil.asc", text_grid(UNIFORM)}});
   ASSERT_EQ(run.code, 0) << run.cap.console();
   // Zone 1 holds 3 of 8 cells, zone 2 holds 5: shares 0.375 and 0.625.
   EXPECT_EQ(read_file(run.cap.dir.file("soil.sta")),
             "YY\tMM\tDD\tHH\t\"1\"\t\"2\"\ttot_average\n"
-            "soil_types_submodel:(default)\n"
+            "soil_depth_submodel:(default)\n"
             "--\t--\t--\t--\t0.3750000\t0.6250000\t1.0000\n");
   run.settings->clear_grid_statistics();
   run.settings->add_grid_statistics();
@@ -137,12 +141,14 @@ TEST(DefaultiniSetupFiles, LandUseLayerAndIceGrid) {
     std::string info;  // "" when the ice grid is found
   };
   const std::vector<row> rows = {
-      // Entries: 1 zone grid, 2 elevation, 3 standard grid, 4-6 division: 7 is free.
-      {"no land use, no ice", "1\n$dir//soil.asc soil_types 0\n", 0, false,
-       "ice-grid not found in memory (at position 7)"},
+      // Entries: 1 zone grid, 2 elevation, 3 standard grid, 4-6 division,
+      // 7-9 cell sizes and relative area, 10-11 coordinates, 12-13 slope and
+      // aspect: 14 is free.
+      {"no land use, no ice", "1\n$dir//soil.asc soil_depth 0\n", 0, false,
+       "ice-grid not found in memory (at position 14)"},
       {"one land-use layer", "1\n$dir//soil.asc landuse 0\n", 1, true,
-       "ice-grid not found in memory (at position 7)"},
-      {"ice grid given", "2\n$dir//soil.asc soil_types 0\n$dir//soil.asc ice_firn 0\n", 0, false,
+       "ice-grid not found in memory (at position 14)"},
+      {"ice grid given", "2\n$dir//soil.asc soil_depth 0\n$dir//soil.asc ice_firn 0\n", 0, false,
        ""},
   };
   for (const row& r : rows) {

@@ -1,0 +1,309 @@
+// Regression regions and the weights of the transition between them: the
+// meteorological input blends the regressions of up to three regions near a
+// region border, with weights that fall off over the transition distance
+// of "[region_transition_distance]". Process 0 ranks the region codes and
+// computes the weights on the whole grid; the owners of the cells receive
+// them.
+#include <mpi.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/diagstream.h"
+#include "modelbase/gridoutput.h"
+#include "modelbase/gridstore.h"
+#include "settings/defltuzr.h"
+#include "settings/defltuzr_derived_kernels.h"
+
+namespace {
+
+constexpr int MAX_REGION_CODE = 32767;
+constexpr int MAX_REGIONS = 30;
+constexpr int INVALID_REGION_CODE = 3;
+constexpr int TOO_MANY_REGIONS_CODE = 4;
+
+// The centroid record as one message-passing type (two INT, three DOUBLE).
+MPI_Datatype centroid_type() {
+  const int lengths[5] = {1, 1, 1, 1, 1};
+  const MPI_Aint offsets[5] = {static_cast<MPI_Aint>(offsetof(region_centroid, mean_row)),
+                               static_cast<MPI_Aint>(offsetof(region_centroid, mean_col)),
+                               static_cast<MPI_Aint>(offsetof(region_centroid, mean_row_exact)),
+                               static_cast<MPI_Aint>(offsetof(region_centroid, mean_col_exact)),
+                               static_cast<MPI_Aint>(offsetof(region_centroid, cell_count))};
+  const MPI_Datatype types[5] = {MPI_INT, MPI_INT, MPI_DOUBLE, MPI_DOUBLE, MPI_DOUBLE};
+  MPI_Datatype packed = MPI_DATATYPE_NULL;
+  MPI_Type_create_struct(5, lengths, offsets, types, &packed);
+  MPI_Datatype resized = MPI_DATATYPE_NULL;
+  MPI_Type_create_resized(packed, 0, static_cast<MPI_Aint>(sizeof(region_centroid)), &resized);
+  MPI_Type_free(&packed);
+  MPI_Type_commit(&resized);
+  return resized;
+}
+
+// The nearest cells of the second and third region found for one cell.
+struct region_search {
+  double own = 0;
+  double region2 = 0;
+  double region3 = 0;
+  double w1 = 0;  // [cells] distance to the nearest cell of region 2
+  double w2 = 0;
+  double w3 = 0;
+  int row2 = 0, col2 = 0;
+  int row3 = 0, col3 = 0;
+};
+
+// One candidate cell (row i, column m) of region k at distance d [cells].
+void consider_candidate(region_search& s, double k, int d, int i, int m, bool three) {
+  if (s.region2 == 0) s.region2 = k;
+  if (k == s.region2) {
+    if (s.w1 >= d) {
+      s.w1 = s.w2 = d;
+      s.row2 = i;
+      s.col2 = m;
+    }
+    return;
+  }
+  if (!three) return;
+  if (s.region3 == 0) s.region3 = k;
+  if (k == s.region3) {
+    if (s.w3 >= d) {
+      s.w3 = d;
+      s.row3 = i;
+      s.col3 = m;
+    }
+    return;
+  }
+  if (s.w3 > s.w2) {
+    if (s.w3 > d) {
+      s.region3 = k;
+      s.w3 = d;
+      s.row3 = i;
+      s.col3 = m;
+    }
+  } else if (s.w2 > d) {
+    s.region2 = k;
+    s.w2 = d;
+    s.row2 = i;
+    s.col2 = m;
+  }
+}
+
+}  // namespace
+
+void defaultini::MakeRegionWeightGrids() {
+  grid_store& s = *store;
+  region_count = 0;
+  max_region_code = 0;
+  region_code_rank.clear();
+  region_table.clear();
+  for (int k = 0; k < 4; ++k) derived.regions[k] = derived.weights[k] = 0;
+  int first = 0;
+  int last = 0;
+  held_rows(first, last);
+
+  int region_index = find_grid("regression_regions");
+  if (region_index <= 0) {
+    region_index = s.first_free(1);
+    if (region_index == GRID_STORE_FULL)
+      fail_fatal(*diag, GRID_STORE_FULL_CODE, "no free grid found in memory (at position ",
+                 GRID_STORE_FULL, ")\n");
+    grid_matrix& regions =
+        create_derived_grid(region_index, derived_grid_file_name(derived_base_file(1), ".$r1"),
+                            "regression_regions", first, last);
+    const grid_matrix& zone = *zone_grid;
+    for (int r = first; r <= last; ++r)
+      for (int c = 1; c <= ncols; ++c) regions[r][c] = zone[r][c] > nodata ? 1.0 : nodata;
+  }
+  derived.regions[1] = region_index;
+
+  if (!open_control_file()) fail_fatal(*diag, 28, "error opening ", control_path);
+  seek_section("[region_transition_distance]", true);
+  read_value(control_file(), "%lf", transition_distance,
+             "transition distance (if or if not using a region grid) ", section_buffer);
+  if (std::fclose(control.release()) != 0) fail_fatal(*diag, 11, "error closing ", control_path);
+
+  rank_region_grid(region_index);
+
+  const std::string region_file = s[region_index].file_name.value_or(std::string());
+  const int weights1 = s.first_free(1);
+  if (weights1 == GRID_STORE_FULL)
+    fail_fatal(*diag, GRID_STORE_FULL_CODE, "no free grid found in memory (at position ",
+               GRID_STORE_FULL, ")");
+  auto make = [&](int index, const char* suffix, const char* grid_name) {
+    create_derived_grid(index, derived_grid_file_name(region_file, suffix), grid_name, first, last);
+    ++registered_grids;
+    return index;
+  };
+  derived.weights[1] = make(weights1, ".$w1", "regression_weights1");
+  if (region_count >= 2) {
+    derived.regions[2] = make(weights1 + 1, ".$r2", "regression_regions2");
+    derived.weights[2] = make(weights1 + 2, ".$w2", "regression_weights2");
+  }
+  if (region_count >= 3) {
+    derived.regions[3] = make(weights1 + 3, ".$r3", "regression_regions3");
+    derived.weights[3] = make(weights1 + 4, ".$w3", "regression_weights3");
+  }
+
+  compute_region_weights();
+
+  for (int index : {derived.weights[1], derived.regions[2], derived.weights[2], derived.regions[3],
+                    derived.weights[3]}) {
+    if (index <= 0) continue;
+    hand_out_from_process_0(index);
+    write_derived_grid_once(index);
+  }
+}
+
+void defaultini::rank_region_grid(int region_index) {
+  const grid_store& s = *store;
+  const grid_matrix& regions = *s[region_index].grid;
+  const std::string region_file = s[region_index].file_name.value_or(std::string());
+  on_process_0_agreed([&] {
+    diag_entry(*diag, "ranking regions from ", region_file, " for ", name);
+    const grid_matrix& zone = *zone_grid;
+    std::vector<int> codes;
+    for (int r = 1; r <= nrows; ++r)
+      for (int c = 1; c <= ncols; ++c) {
+        if (zone[r][c] == nodata) continue;
+        const double rounded = std::trunc(regions[r][c] + 0.5);
+        if (!(rounded >= 1 && rounded <= MAX_REGION_CODE))
+          fail_fatal(*diag, INVALID_REGION_CODE, "invalid region code in ", region_file,
+                     "!\n (codes has to be between 1 and ", MAX_REGION_CODE, ")!\n");
+        const int code = static_cast<int>(rounded);
+        if (std::find(codes.begin(), codes.end(), code) != codes.end()) continue;
+        codes.push_back(code);
+        if (static_cast<int>(codes.size()) > MAX_REGIONS)
+          fail_fatal(*diag, TOO_MANY_REGIONS_CODE, "too much zones in ", region_file, ", (max. ",
+                     MAX_REGIONS, ")!\n");
+      }
+    std::sort(codes.begin(), codes.end());
+    region_count = static_cast<int>(codes.size());
+    max_region_code = codes.empty() ? 0 : codes.back();
+    region_code_rank.assign(static_cast<size_t>(max_region_code) + 1U, 0);
+    for (size_t k = 0; k < codes.size(); ++k)
+      region_code_rank[static_cast<size_t>(codes[k])] = static_cast<int>(k) + 1;
+
+    region_table.assign(static_cast<size_t>(region_count) + 1U, region_centroid{});
+    std::vector<long long> row_sums(region_table.size(), 0);
+    std::vector<long long> col_sums(region_table.size(), 0);
+    for (int r = 1; r <= nrows; ++r)
+      for (int c = 1; c <= ncols; ++c) {
+        if (zone[r][c] == nodata || regions[r][c] == nodata) continue;
+        const auto k =
+            static_cast<size_t>(region_code_rank[static_cast<size_t>(regions[r][c] + 0.5)]);
+        row_sums[k] += r;
+        col_sums[k] += c;
+        region_table[k].mean_row_exact += r;
+        region_table[k].mean_col_exact += c;
+        region_table[k].cell_count += 1.0;
+      }
+    for (size_t k = 1; k < region_table.size(); ++k) {
+      region_centroid& centroid = region_table[k];
+      if (centroid.cell_count <= 0) continue;
+      const auto cells = static_cast<long long>(centroid.cell_count);
+      centroid.mean_row = static_cast<int>(row_sums[k] / cells);
+      centroid.mean_col = static_cast<int>(col_sums[k] / cells);
+      centroid.mean_row_exact /= centroid.cell_count;
+      centroid.mean_col_exact /= centroid.cell_count;
+    }
+  });
+
+  MPI_Barrier(MPI_COMM_WORLD);
+  MPI_Bcast(&region_count, 1, MPI_INT, 0, MPI_COMM_WORLD);
+  MPI_Bcast(&max_region_code, 1, MPI_INT, 0, MPI_COMM_WORLD);
+  MPI_Barrier(MPI_COMM_WORLD);
+  if (rank != 0) {
+    region_code_rank.assign(static_cast<size_t>(max_region_code) + 1U, 0);
+    region_table.assign(static_cast<size_t>(region_count) + 1U, region_centroid{});
+  }
+  MPI_Barrier(MPI_COMM_WORLD);
+  MPI_Bcast(region_code_rank.data(), max_region_code + 1, MPI_INT, 0, MPI_COMM_WORLD);
+  MPI_Barrier(MPI_COMM_WORLD);
+  MPI_Datatype type = centroid_type();
+  MPI_Bcast(region_table.data(), region_count + 1, type, 0, MPI_COMM_WORLD);
+  MPI_Type_free(&type);
+}
+
+void defaultini::compute_region_weights() {
+  if (transition_distance <= 0) transition_distance = 0.01;
+  if (rank != 0) return;
+  diag_entry(*diag, "generating region weight grids");
+  set_region_weights_on_process_0(derived.regions[1], transition_distance / cellsize);
+}
+
+void defaultini::set_region_weights_on_process_0(int region_index, double dc) {
+  grid_store& s = *store;
+  grid_matrix& regions = *s[region_index].grid;
+  const grid_matrix& zone = *zone_grid;
+  grid_matrix& weights1 = *s[derived.weights[1]].grid;
+  grid_matrix* regions2 = derived.regions[2] > 0 ? s[derived.regions[2]].grid : nullptr;
+  grid_matrix* weights2 = derived.weights[2] > 0 ? s[derived.weights[2]].grid : nullptr;
+  grid_matrix* regions3 = derived.regions[3] > 0 ? s[derived.regions[3]].grid : nullptr;
+  grid_matrix* weights3 = derived.weights[3] > 0 ? s[derived.weights[3]].grid : nullptr;
+  const double nd = nodata;
+  const bool two = region_count >= 2;
+  const bool three = region_count >= 3;
+
+  for (int r = 1; r <= nrows; ++r)
+    for (int c = 1; c <= ncols; ++c)
+      if (!(zone[r][c] > nd)) regions[r][c] = nd;
+
+  const int reach = static_cast<int>(dc);
+  for (int k = 1; k <= nrows; ++k) {
+    const row_strip& span = (*strips)[static_cast<size_t>(k)];
+    for (int l = span.first; l <= span.last; ++l) {
+      if (!(zone[k][l] > nd)) {
+        regions[k][l] = weights1[k][l] = nd;
+        for (grid_matrix* g : {regions2, weights2, regions3, weights3})
+          if (g != nullptr) (*g)[k][l] = nd;
+        continue;
+      }
+      region_search found;
+      found.own = regions[k][l];
+      found.w1 = dc;
+      if (!two) {
+        weights1[k][l] = 1.0;
+        continue;
+      }
+      found.w2 = dc;
+      if (three) found.w3 = dc;
+      for (int i = std::max(1, k - reach); i <= std::min(nrows, k + reach); ++i) {
+        const int e = k - i;
+        const int h = static_cast<int>(std::sqrt(dc * dc - static_cast<double>(e * e)));
+        for (int m = std::max(1, l - h); m <= std::min(ncols, l + h); ++m) {
+          const double candidate = regions[i][m];
+          if (candidate == found.own || !(candidate > nd)) continue;
+          const int d = static_cast<int>(std::sqrt(static_cast<double>((l - m) * (l - m) + e * e)));
+          consider_candidate(found, candidate, d, i, m, three);
+        }
+      }
+      double w1 = found.w1;
+      double w2 = 0;
+      double w3 = 0;
+      two_region_weights(dc, w1, w2);
+      if (three) {
+        if (found.region3 > 0) {
+          const auto distance = [&](int row, int col) {
+            return std::sqrt(static_cast<double>((k - row) * (k - row) + (l - col) * (l - col)));
+          };
+          three_region_weights(dc, distance(found.row2, found.col2),
+                               distance(found.row3, found.col3), w1, w2, w3);
+        } else {
+          w3 = 0;
+          w2 = found.region2 > 0 ? 1.0 - w1 : 0.0;
+        }
+        (*regions3)[k][l] = found.region3;
+        (*weights3)[k][l] = w3;
+      }
+      weights1[k][l] = w1;
+      (*regions2)[k][l] = found.region2;
+      (*weights2)[k][l] = w2;
+    }
+    *diag << ".";
+  }
+  *diag << "[end-entry]";
+}
