@@ -121,3 +121,26 @@ void diag_entry(DiagStream& diag, const Pieces&... pieces) {
   (diag << ... << pieces);
   diag << "[end-entry]";
 }
+
+// "file <source>, compiled at <date>, <time>": the entry with which the
+// application and the main class of each source file announce themselves
+// (pass __DATE__ and __TIME__ of that source file).
+inline void write_source_banner(DiagStream& diag, const char* source, const char* date,
+                                const char* time) {
+  diag_entry(diag, "file ", source, ", compiled at ", date, ", ", time);
+}
+
+// The constructor convention of the model objects: an integer error of the
+// body becomes the status, any other exception other_code (103; 104 in the
+// special output).
+template <class Body>
+void run_constructor_body(int& status, Body&& body, int other_code = 103) {
+  status = 0;
+  try {
+    body();
+  } catch (int code) {
+    status = code;
+  } catch (...) {
+    status = other_code;
+  }
+}

@@ -96,7 +96,7 @@ void ModellApplication::init(DiagStream* diag_stream, int argc, char** argv, int
   diag = diag_stream;
   name = "ModellApplication";
   try {
-    diag_entry(*diag, "file ", "modapuzr", ", compiled at ", __DATE__, ", ", __TIME__);
+    write_source_banner(*diag, "modapuzr", __DATE__, __TIME__);
     control_file_name = argv[control_index];
     if (control_file_name.size() > FILE_NAME_LIMIT)
       fail_fatal(*diag, 28, "control file name longer than 1200 characters: ", control_file_name);

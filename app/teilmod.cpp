@@ -21,22 +21,6 @@ constexpr int RANKING_MAX_SUBBASINS = 10000;
 // ln 2 taken as 1 / 1.442695041111: half-life [d] to the e-folding time.
 constexpr double HALF_LIFE_TO_E_FOLDING = 1.442695041111;
 
-modelobject_args base_args(DiagStream* diag, const std::string& control_file,
-                           const submodel_settings& s) {
-  modelobject_args a;
-  a.diag = diag;
-  a.control_file = control_file;
-  a.write_ascii_grids = s.write_ascii_grids;
-  a.write_double_grids = s.write_double_grids;
-  a.input_directory = s.input_directory;
-  a.output_directory = s.output_directory;
-  a.cells_per_process = s.cells_per_process;
-  a.halo_send = s.halo_send;
-  a.halo_receive = s.halo_receive;
-  a.spinup_switch = s.spinup_switch;
-  a.hru_list = s.hru_list;
-  return a;
-}
 
 // A text cut to its first n characters, as "%.ns" prints it.
 std::string first_chars(const std::string& text, size_t n) { return text.substr(0, n); }
@@ -90,7 +74,7 @@ teilmodellklasse::teilmodellklasse(DiagStream* diag_stream, const std::string& s
                                    const std::string& control_file, grid_store* shared_store,
                                    const submodel_settings& s, int substep_count,
                                    char missing_section_fatal)
-    : modelobject(base_args(diag_stream, control_file, s)) {
+    : modelobject(submodel_object_args(diag_stream, control_file, s)) {
   substeps = substep_count;
   // Without a zone table the module reads nothing and stays inactive.
   if (s.zone_index == nullptr) return;
@@ -493,4 +477,21 @@ void teilmodellklasse::rank_zone_cells(const grid_matrix& grid, const grid_matri
                RANKING_MAX_SUBBASINS, "). Ende!");
   zone_count_out = count;
   max_zone_code_out = max_code;
+}
+
+modelobject_args submodel_object_args(DiagStream* diag, const std::string& control_file,
+                                      const submodel_settings& s) {
+  modelobject_args a;
+  a.diag = diag;
+  a.control_file = control_file;
+  a.write_ascii_grids = s.write_ascii_grids;
+  a.write_double_grids = s.write_double_grids;
+  a.input_directory = s.input_directory;
+  a.output_directory = s.output_directory;
+  a.cells_per_process = s.cells_per_process;
+  a.halo_send = s.halo_send;
+  a.halo_receive = s.halo_receive;
+  a.spinup_switch = s.spinup_switch;
+  a.hru_list = s.hru_list;
+  return a;
 }

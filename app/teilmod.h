@@ -71,6 +71,11 @@ struct submodel_settings {
 // The block for a module from the settings object's block and the
 // application's SpinUp data. The per-process cell counts are left to the
 // caller.
+// The model-object part of a sub-model's settings (also used by the
+// meteorological objects, which derive from modelobject directly).
+modelobject_args submodel_object_args(DiagStream* diag, const std::string& control_file,
+                                      const submodel_settings& settings);
+
 submodel_settings submodel_settings_from(settings_block& block, int spinup_switch,
                                          const std::vector<hru_entry>* hru_list);
 

@@ -192,7 +192,7 @@ SpecialOutputClass::SpecialOutputClass(int& status, DiagStream* diag_stream,
   try {
     if (store != nullptr && (mpi_regions == nullptr || mpi_helper == nullptr))
       find_division_grids();
-    diag_entry(*diag, "file ", "teilmod", ", compiled at ", __DATE__, ", ", __TIME__);
+    write_source_banner(*diag, "teilmod", __DATE__, __TIME__);
     read_blocks();
   } catch (int code) {
     status = code;

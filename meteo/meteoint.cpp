@@ -1,19 +1,18 @@
 #include "meteo/meteoint.h"
 
 #include "app/diagstream.h"
-#include "meteo/meteo_args.h"
+#include "app/teilmod.h"
 
 meteointerpol::meteointerpol(int& status, DiagStream* diag_stream, statistics_registry* registry_in,
                              int registry_size_in, const std::string& section,
                              const std::string& control_file, grid_store* store_in,
                              const submodel_settings& settings, int free_store_index)
-    : modelobject(meteo_object_args(diag_stream, control_file, settings)),
+    : modelobject(submodel_object_args(diag_stream, control_file, settings)),
       registry(registry_in),
       registry_size(registry_size_in),
       result_store_index(free_store_index) {
-  status = 0;
-  try {
-    diag_entry(*diag, "file ", "meteoint", ", compiled at ", __DATE__, ", ", __TIME__);
+  run_constructor_body(status, [&] {
+    write_source_banner(*diag, "meteoint", __DATE__, __TIME__);
     name = section;
     diag_entry(*diag, "DEBUG: initializing interpolator for ", name);
     ncols = settings.ncols;
@@ -35,11 +34,7 @@ meteointerpol::meteointerpol(int& status, DiagStream* diag_stream, statistics_re
                "\" cannot be interpolated: the interpolation of station data is not built yet. "
                "Remove it from [meteo_names]; a run without meteorological input simulates "
                "one step dated -9999.");
-  } catch (int code) {
-    status = code;
-  } catch (...) {
-    status = 103;
-  }
+  });
 }
 
 void meteointerpol::set_radius_warnings(int on) { radius_warnings = on; }

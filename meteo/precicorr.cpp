@@ -3,19 +3,18 @@
 #include <cstdio>
 
 #include "app/diagstream.h"
-#include "meteo/meteo_args.h"
+#include "app/teilmod.h"
 
 precicorrclass::precicorrclass(int& status, DiagStream* diag_stream,
                                std::vector<meteointerpol*>* interpolators_in,
                                const std::vector<std::string>* names_in, int name_count_in,
                                const std::string& control_file, grid_store* store_in,
                                const submodel_settings& settings)
-    : modelobject(meteo_object_args(diag_stream, control_file, settings)),
+    : modelobject(submodel_object_args(diag_stream, control_file, settings)),
       interpolators(interpolators_in),
       names(names_in),
       name_count(name_count_in) {
-  status = 0;
-  try {
+  run_constructor_body(status, [&] {
     name = "precipitation_correction";
     ncols = settings.ncols;
     nrows = settings.nrows;
@@ -29,11 +28,7 @@ precicorrclass::precicorrclass(int& status, DiagStream* diag_stream,
       diag_entry(*diag, "WARNING: ", name,
                  " is switched on, but the correction is not built yet: precipitation stays "
                  "uncorrected");
-  } catch (int code) {
-    status = code;
-  } catch (...) {
-    status = 103;
-  }
+  });
 }
 
 void precicorrclass::read_section() {

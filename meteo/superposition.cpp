@@ -18,8 +18,7 @@ RegionalSuperposition::RegionalSuperposition(DiagStream* diag_stream,
   region_count = region_count_in;
   max_region_code = max_region_code_in;
   control.reset();
-  diag_entry(*diag, "WARNING: ", name,
-             " is not built yet: its entities are not read and no grid is superposed");
+  warn_not_built("its entities are not read and no grid is superposed");
 }
 
 void RegionalSuperposition::time_step(int64_t hour, int64_t day, int64_t month, int64_t year) {

@@ -280,3 +280,7 @@ void modelobject::release() {
   text_buffer.clear();
   section_buffer.clear();
 }
+
+void modelobject::warn_not_built(const char* what) {
+  diag_entry(*diag, "WARNING: ", name, " is not built yet: ", what);
+}

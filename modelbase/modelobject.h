@@ -212,6 +212,9 @@ class modelobject : public memory_handling {
 
  protected:
   void report_unreadable_value(std::FILE* file, const std::string& key);
+  // The note of an object whose computations are not built yet: "WARNING: "
+  // + name + " is not built yet: " + what.
+  void warn_not_built(const char* what);
 
   int selected_zone_count = 0;
   std::vector<int> selected_zones;  // element 0 holds the count

@@ -12,8 +12,7 @@ abflussmodellklasse::abflussmodellklasse(int& status, DiagStream* diag_stream,
       routed_tracer_count(tracer_count_in),
       routed_tracers(tracer_list_in),
       state_readgrid(readgrid_in) {
-  status = 0;
-  try {
+  run_constructor_body(status, [&] {
     // Channel routing runs on process 0 alone.
     if (rank != 0) {
       routing_active_elsewhere = flow_control;
@@ -23,15 +22,10 @@ abflussmodellklasse::abflussmodellklasse(int& status, DiagStream* diag_stream,
     }
     routing_active_elsewhere = 1;
     if (flow_control == 0) return;
-    diag_entry(*diag, "file ", "abfluss", ", compiled at ", __DATE__, ", ", __TIME__);
+    write_source_banner(*diag, "abfluss", __DATE__, __TIME__);
     control.reset();
-    diag_entry(*diag, "WARNING: ", name,
-               " is not built yet: it reads only the head of its section and routes nothing");
-  } catch (int code) {
-    status = code;
-  } catch (...) {
-    status = 103;
-  }
+    warn_not_built("it reads only the head of its section and routes nothing");
+  });
 }
 
 void abflussmodellklasse::init_tracers(int& status, int, tracer_entry*, statistics_registry*,

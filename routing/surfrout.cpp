@@ -8,23 +8,17 @@ surfaceroutingclass::surfaceroutingclass(int& status, DiagStream* diag_stream,
                                          const std::string& control_file, grid_store* store_in,
                                          const submodel_settings& settings, int substeps_in)
     : teilmodellklasse(diag_stream, section, control_file, store_in, settings, substeps_in, 1) {
-  status = 0;
-  try {
+  run_constructor_body(status, [&] {
     if (flow_control == 0) return;
-    diag_entry(*diag, "file ", "surfrout", ", compiled at ", __DATE__, ", ", __TIME__);
+    write_source_banner(*diag, "surfrout", __DATE__, __TIME__);
     control.reset();
     // Hydrologic response units (a SpinUp) have no lateral surface flow.
     if (spinup_switch != 0) {
       flow_control = 0;
       return;
     }
-    diag_entry(*diag, "WARNING: ", name,
-               " is not built yet: it reads only the head of its section and computes nothing");
-  } catch (int code) {
-    status = code;
-  } catch (...) {
-    status = 103;
-  }
+    warn_not_built("it reads only the head of its section and computes nothing");
+  });
 }
 
 void surfaceroutingclass::set_substeps(int count) { substeps = count; }

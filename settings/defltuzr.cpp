@@ -35,7 +35,7 @@ defaultini::defaultini(unsigned& status, DiagStream* diag_stream,
       registry_size(shared_registry_size) {
   status = 0;
   try {
-    diag_entry(*diag, "file ", "defltuzr", ", compiled at ", __DATE__, ", ", __TIME__);
+    write_source_banner(*diag, "defltuzr", __DATE__, __TIME__);
     name = "defaults";
     soil_model_mode = mode;
     store = shared_store;

@@ -7,8 +7,7 @@ gwflowclass::gwflowclass(int& status, DiagStream* diag_stream, statistics_regist
                          const std::string& control_file, grid_store* store_in,
                          const submodel_settings& settings, int substeps_in)
     : teilmodellklasse(diag_stream, section, control_file, store_in, settings, substeps_in, 1) {
-  status = 0;
-  try {
+  run_constructor_body(status, [&] {
     if (flow_control == 0) return;
     control.reset();
     // A SpinUp runs without groundwater flow.
@@ -16,14 +15,9 @@ gwflowclass::gwflowclass(int& status, DiagStream* diag_stream, statistics_regist
       flow_control = 0;
       return;
     }
-    diag_entry(*diag, "file ", "gwflow", ", compiled at ", __DATE__, ", ", __TIME__);
-    diag_entry(*diag, "WARNING: ", name,
-               " is not built yet: it reads only the head of its section and computes nothing");
-  } catch (int code) {
-    status = code;
-  } catch (...) {
-    status = 103;
-  }
+    write_source_banner(*diag, "gwflow", __DATE__, __TIME__);
+    warn_not_built("it reads only the head of its section and computes nothing");
+  });
 }
 
 void gwflowclass::set_substeps(int count) { substeps = count; }

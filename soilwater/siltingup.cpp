@@ -7,18 +7,12 @@ siltingupclass::siltingupclass(int& status, DiagStream* diag_stream,
                                const std::string& section, const std::string& control_file,
                                grid_store* store_in, const submodel_settings& settings)
     : teilmodellklasse(diag_stream, section, control_file, store_in, settings, 1, 1) {
-  status = 0;
-  try {
+  run_constructor_body(status, [&] {
     if (flow_control == 0) return;
-    diag_entry(*diag, "file ", "siltingup", ", compiled at ", __DATE__, ", ", __TIME__);
+    write_source_banner(*diag, "siltingup", __DATE__, __TIME__);
     control.reset();
-    diag_entry(*diag, "WARNING: ", name,
-               " is not built yet: it reads only the head of its section and computes nothing");
-  } catch (int code) {
-    status = code;
-  } catch (...) {
-    status = 103;
-  }
+    warn_not_built("it reads only the head of its section and computes nothing");
+  });
 }
 
 void siltingupclass::init_tracers(int& status, int, tracer_entry*, statistics_registry*, int) {

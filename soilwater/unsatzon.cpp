@@ -8,20 +8,14 @@ unsatzonmodellklasse::unsatzonmodellklasse(int& status, DiagStream* diag_stream,
                                            const std::string& control_file, grid_store* store_in,
                                            const submodel_settings& settings, int substeps_in)
     : teilmodellklasse(diag_stream, section, control_file, store_in, settings, substeps_in, 1) {
-  status = 0;
-  try {
+  run_constructor_body(status, [&] {
     if (flow_control == 0) return;
-    diag_entry(*diag, "file ", "unsatzon", ", compiled at ", __DATE__, ", ", __TIME__);
+    write_source_banner(*diag, "unsatzon", __DATE__, __TIME__);
     control.reset();
     // Irrigation, groundwater and routing count their subbasins by this table.
     zone_ranking(zone_grid, own_zones, own_zone_index, own_zone_count, own_max_zone_code);
-    diag_entry(*diag, "WARNING: ", name,
-               " is not built yet: it ranks its zones and computes nothing");
-  } catch (int code) {
-    status = code;
-  } catch (...) {
-    status = 103;
-  }
+    warn_not_built("it ranks its zones and computes nothing");
+  });
 }
 
 void unsatzonmodellklasse::init_tracers(int& status, int, tracer_entry*, statistics_registry*,

@@ -7,18 +7,12 @@ expokorrklasse::expokorrklasse(int& status, DiagStream* diag_stream,
                                const std::string& section, const std::string& control_file,
                                grid_store* store_in, const submodel_settings& settings)
     : teilmodellklasse(diag_stream, section, control_file, store_in, settings, 1, 1) {
-  status = 0;
-  try {
+  run_constructor_body(status, [&] {
     if (flow_control == 0) return;
-    diag_entry(*diag, "file ", "expokorr", ", compiled at ", __DATE__, ", ", __TIME__);
+    write_source_banner(*diag, "expokorr", __DATE__, __TIME__);
     control.reset();
-    diag_entry(*diag, "WARNING: ", name,
-               " is not built yet: it reads only the head of its section and computes nothing");
-  } catch (int code) {
-    status = code;
-  } catch (...) {
-    status = 103;
-  }
+    warn_not_built("it reads only the head of its section and computes nothing");
+  });
 }
 
 const grid_matrix* expokorrklasse::get_radiation_correction() { return nullptr; }

@@ -19,17 +19,7 @@
 #include "settings/zonetable.h"
 #include "support/test_support.h"
 
-inline int world_rank() {
-  int r = 0;
-  MPI_Comm_rank(MPI_COMM_WORLD, &r);
-  return r;
-}
 
-inline int world_size() {
-  int n = 1;
-  MPI_Comm_size(MPI_COMM_WORLD, &n);
-  return n;
-}
 
 // The speed files: one text in the shared directory, or one text per process
 // (process p takes entry p modulo the count) in a directory of its own.

@@ -18,23 +18,7 @@
 
 namespace {
 
-int world_rank() {
-  int r = 0;
-  MPI_Comm_rank(MPI_COMM_WORLD, &r);
-  return r;
-}
-int world_size() {
-  int n = 1;
-  MPI_Comm_size(MPI_COMM_WORLD, &n);
-  return n;
-}
 
-std::string shared_path(const scratch_dir& dir) {
-  char buffer[1024] = {};
-  if (world_rank() == 0) std::snprintf(buffer, sizeof buffer, "%s", dir.path().c_str());
-  MPI_Bcast(buffer, sizeof buffer, MPI_CHAR, 0, MPI_COMM_WORLD);
-  return buffer;
-}
 
 constexpr int NCOLS = 6;
 constexpr int PATTERN = 3;  // columns c and c + 3 are alike

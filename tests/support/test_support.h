@@ -1,6 +1,9 @@
 // Helpers shared by the unit and collective tests.
 #pragma once
 
+#include <mpi.h>
+
+#include <cstdio>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -34,3 +37,24 @@ struct captured_diag {
   std::ostringstream out;
   std::unique_ptr<DiagStream> diag;
 };
+
+inline int world_rank() {
+  int r = 0;
+  MPI_Comm_rank(MPI_COMM_WORLD, &r);
+  return r;
+}
+
+inline int world_size() {
+  int n = 1;
+  MPI_Comm_size(MPI_COMM_WORLD, &n);
+  return n;
+}
+
+// The path of a scratch directory made by process 0, known to all processes
+// (collective).
+inline std::string shared_path(const scratch_dir& dir) {
+  char buffer[1024] = {};
+  if (world_rank() == 0) std::snprintf(buffer, sizeof buffer, "%s", dir.path().c_str());
+  MPI_Bcast(buffer, sizeof buffer, MPI_CHAR, 0, MPI_COMM_WORLD);
+  return buffer;
+}
