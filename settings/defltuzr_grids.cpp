@@ -9,6 +9,7 @@
 #include <cstring>
 #include <sstream>
 #include <string>
+#include <utility>
 
 #include "app/diagstream.h"
 #include "app/signals.h"
@@ -308,8 +309,13 @@ void defaultini::stage_zone_table_and_distribution() {
       for (int r = first; r <= last; ++r)
         for (int c = 1; c <= ncols; ++c) grid[r][c] = nodata;
       const std::string grid_name = s[index].grid_name.value_or(std::string());
+      // Process 0 wrote a grid of units digit 8 when it registered the whole
+      // grid; a second, collective write from here would wait for process 0
+      // in vain.
+      auto write_now = std::exchange(s.write_at_registration, nullptr);
       register_grid(index, grid_name, &grid, nullptr, 0, grid_name,
                     static_cast<unsigned>(s[index].standard.write_code_as_read), first, last);
+      s.write_at_registration = std::move(write_now);
     }
     zone_grid = &own_grid(1);
   }

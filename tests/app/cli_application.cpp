@@ -140,4 +140,31 @@ TEST(Application, TwoControlFilesRunOneAfterTheOther) {
   }
 }
 
+TEST(Application, GridOfUnitsDigit8ReadByProcessZeroAloneIsWrittenOnce) {
+  // "river_links" is read by process 0 before the grid is divided; the other
+  // processes register their rows later and must not start a second write.
+  std::string written_alone;
+  for (int np : {1, 3}) {
+    SCOPED_TRACE(np);
+    cli_workdir dir;
+    copy_example_basin(dir);
+    dir.write("links.asc", dir.read("zones.asc"));
+    std::string control = dir.read("basin.ctl");
+    const size_t head = control.find("[standard_grids]\n");
+    ASSERT_NE(head, std::string::npos);
+    const size_t count_start = head + std::string("[standard_grids]\n").size();
+    const size_t count_end = control.find('\n', count_start);
+    const int count = std::stoi(control.substr(count_start, count_end - count_start));
+    control = control.substr(0, count_start) + std::to_string(count + 1) + "\n" +
+              "links.asc river_links fillcode = 0 writecode = 8" + control.substr(count_end);
+    dir.write("basin.ctl", control);
+    const run_result r = dir.run_velmo(np, {"basin.ctl"});
+    ASSERT_EQ(r.status, 0) << r.output;
+    const std::string written = dir.read("output/links.asc.filled");
+    EXPECT_FALSE(written.empty());
+    if (np == 1) written_alone = written;
+    else EXPECT_EQ(written, written_alone);
+  }
+}
+
 }  // namespace
