@@ -38,14 +38,7 @@ void modelobject::write_grid_file(const std::string& file_name, const grid_matri
   std::string path = file_name;
   if (output_directory != nullptr) prefix_directory(*output_directory, path);
   const grid_measures model{ncols, nrows, xllcorner, yllcorner, cellsize, nodata};
-  grid_header header;
-  header.ncols = ncols;
-  header.nrows = nrows;
-  header.xllcorner = xllcorner;
-  header.yllcorner = yllcorner;
-  header.cellsize = cellsize;
-  header.nodata = nodata;
-  header.count = header.minimum = header.maximum = header.sum = header.mean = header.stddev = 0;
+  grid_header header = model_header();
 
   if (as_text) {
     file_handle file(std::fopen(path.c_str(), "w"));
@@ -136,4 +129,16 @@ void modelobject::write_grid_region(const std::string& file_name, grid_matrix& g
     }
   }
   write_grid_file(file_name, grid, as_text, double_precision, true);
+}
+
+grid_header modelobject::model_header() const {
+  grid_header header;
+  header.ncols = ncols;
+  header.nrows = nrows;
+  header.xllcorner = xllcorner;
+  header.yllcorner = yllcorner;
+  header.cellsize = cellsize;
+  header.nodata = nodata;
+  header.count = header.minimum = header.maximum = header.sum = header.mean = header.stddev = 0;
+  return header;
 }

@@ -163,6 +163,8 @@ class modelobject : public memory_handling {
   void scatter_masked(int values_index, int mask_index, const std::vector<int64_t>& counts);
 
   // ---- grid and stack files ----
+  // The header of a file of the model grid: its measures, statistics 0.
+  grid_header model_header() const;
   // Reads a grid file (text, binary single or double, GIF image) into grid,
   // checks it against the model's measures, distributes the rows and fills
   // holes. Collective unless no_distribution. Throws 21 to 25 (and 5).

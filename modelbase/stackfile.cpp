@@ -255,14 +255,7 @@ void modelobject::write_stack(const std::string& file_name, const stack_matrix& 
   std::string path = file_name;
   if (output_directory != nullptr) prefix_directory(*output_directory, path);
   const grid_measures model{ncols, nrows, xllcorner, yllcorner, cellsize, nodata};
-  grid_header header;
-  header.ncols = ncols;
-  header.nrows = nrows;
-  header.xllcorner = xllcorner;
-  header.yllcorner = yllcorner;
-  header.cellsize = cellsize;
-  header.nodata = nodata;
-  header.count = header.minimum = header.maximum = header.sum = header.mean = 0;
+  grid_header header = model_header();
   header.stddev = levels;
   const size_t depth = static_cast<size_t>(levels) + 1;
 

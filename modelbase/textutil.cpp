@@ -65,3 +65,15 @@ std::string& string_cut(std::string& text, int start, int n) {
   text = text.substr(from, static_cast<size_t>(n) + 1);
   return text;
 }
+
+bool read_text_line(std::FILE* file, std::string& line) {
+  line.clear();
+  int c = std::fgetc(file);
+  if (c == EOF) return false;
+  while (c != EOF) {
+    line.push_back(static_cast<char>(c));
+    if (c == '\n') break;
+    c = std::fgetc(file);
+  }
+  return true;
+}

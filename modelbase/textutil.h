@@ -2,6 +2,7 @@
 // the special output and the grid writers.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -22,3 +23,7 @@ int string_position(const std::string& text, const std::string& pattern);
 // Keeps the characters start..start+n (inclusive) of text; negative start or n
 // leave it unchanged.
 std::string& string_cut(std::string& text, int start, int n);
+
+// One whole line of a text file with its line break, of any length; false at
+// the end of the file.
+bool read_text_line(std::FILE* file, std::string& line);

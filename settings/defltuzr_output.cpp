@@ -10,21 +10,10 @@
 #include <string>
 
 #include "app/diagstream.h"
+#include "modelbase/textutil.h"
 #include "settings/defltuzr.h"
 
 namespace {
-
-bool read_text_line(std::FILE* file, std::string& line) {
-  line.clear();
-  int c = std::fgetc(file);
-  if (c == EOF) return false;
-  while (c != EOF) {
-    line.push_back(static_cast<char>(c));
-    if (c == '\n') break;
-    c = std::fgetc(file);
-  }
-  return true;
-}
 
 // The text after the first "=" of a key line; false without one.
 bool value_after_equals(const std::string& line, std::string& value) {

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/diagstream.h"
+#include "modelbase/textutil.h"
 #include "settings/defltuzr.h"
 
 namespace {
@@ -17,19 +18,6 @@ namespace {
 // Substitutions of one line beyond which the symbols must refer to each
 // other; a line of the control file never needs that many.
 constexpr int SUBSTITUTION_LIMIT = 100000;
-
-// One line of the file with its line break; false at the end of the file.
-bool read_text_line(std::FILE* file, std::string& line) {
-  line.clear();
-  int c = std::fgetc(file);
-  if (c == EOF) return false;
-  while (c != EOF) {
-    line.push_back(static_cast<char>(c));
-    if (c == '\n') break;
-    c = std::fgetc(file);
-  }
-  return true;
-}
 
 bool contains(const std::string& text, const char* pattern) {
   return text.find(pattern) != std::string::npos;

@@ -105,6 +105,18 @@ int landuse_day_of_year(int day, int month, int year) {
   return static_cast<int>(result);
 }
 
+namespace {
+
+// The monthly value of a one-line class on a Julian day.
+double monthly_value_at_day(const landuse_series& p, int jd, int february_days) {
+  const month_lengths lengths = landuse_month_lengths(february_days);
+  int day = 0, month = 0;
+  julian_day_to_date(jd, lengths, day, month);
+  return monthly_value(p, day, month, lengths);
+}
+
+}  // namespace
+
 double monthly_value(const landuse_series& p, int day, int month, const month_lengths& lengths) {
   if (month < 1 || month > 12) throw LANDUSE_MONTH_ERROR;
   assert(p.size() >= 14);
@@ -257,34 +269,19 @@ double landuse_entry::sr_resid_covrg_at_day(DiagStream& diag, int jd, int layer,
 
 double landuse_entry::rsc_at_day(DiagStream& diag, int jd, int layer, int row, int col,
                                  double altitude, int february_days) const {
-  if (method == LANDUSE_ONE_LINE) {
-    const month_lengths lengths = landuse_month_lengths(february_days);
-    int day = 0, month = 0;
-    julian_day_to_date(jd, lengths, day, month);
-    return monthly_value(rsc, day, month, lengths);
-  }
+  if (method == LANDUSE_ONE_LINE) return monthly_value_at_day(rsc, jd, february_days);
   return series_at_day(diag, rsc, jd, layer, row, col, altitude);
 }
 
 double landuse_entry::rs_interception_at_day(DiagStream& diag, int jd, int layer, int row, int col,
                                              double altitude, int february_days) const {
-  if (method == LANDUSE_ONE_LINE) {
-    const month_lengths lengths = landuse_month_lengths(february_days);
-    int day = 0, month = 0;
-    julian_day_to_date(jd, lengths, day, month);
-    return monthly_value(rs_interception, day, month, lengths);
-  }
+  if (method == LANDUSE_ONE_LINE) return monthly_value_at_day(rs_interception, jd, february_days);
   return series_at_day(diag, rs_interception, jd, layer, row, col, altitude);
 }
 
 double landuse_entry::rs_evaporation_at_day(DiagStream& diag, int jd, int layer, int row, int col,
                                             double altitude, int february_days) const {
-  if (method == LANDUSE_ONE_LINE) {
-    const month_lengths lengths = landuse_month_lengths(february_days);
-    int day = 0, month = 0;
-    julian_day_to_date(jd, lengths, day, month);
-    return monthly_value(rs_evaporation, day, month, lengths);
-  }
+  if (method == LANDUSE_ONE_LINE) return monthly_value_at_day(rs_evaporation, jd, february_days);
   return series_at_day(diag, rs_evaporation, jd, layer, row, col, altitude);
 }
 

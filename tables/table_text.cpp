@@ -1,5 +1,7 @@
 #include "tables/table_text.h"
 
+#include "modelbase/textutil.h"
+
 #include <cctype>
 #include <cerrno>
 #include <climits>
@@ -8,17 +10,7 @@
 
 namespace table_text {
 
-bool read_line(std::FILE* file, std::string& line) {
-  line.clear();
-  int c = std::fgetc(file);
-  if (c == EOF) return false;
-  while (c != EOF) {
-    line.push_back(static_cast<char>(c));
-    if (c == '\n') break;
-    c = std::fgetc(file);
-  }
-  return true;
-}
+bool read_line(std::FILE* file, std::string& line) { return read_text_line(file, line); }
 
 bool complete_block(std::FILE* file, std::string& text) {
   std::string line;
