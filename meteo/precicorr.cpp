@@ -41,7 +41,7 @@ void precicorrclass::read_section() {
   read_value(file, "%lf", rain_slope, "Anstieg Regen fuer ", section_buffer);
   read_value(file, "%lf", snow_constant, "Konstante Schnee fuer ", section_buffer);
   read_value(file, "%lf", snow_slope, "Anstieg Schnee fuer ", section_buffer);
-  if (std::fclose(control.release()) != 0) fail_fatal(*diag, 11, "error closing", control_path);
+  if (std::fclose(control.release()) != 0) fail_fatal(*diag, 11, "error closing ", control_path);
 }
 
 void precicorrclass::correct_station_data() {}

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <new>
 
 #include "app/diagstream.h"
 #include "app/signals.h"
@@ -90,9 +91,16 @@ zonalstatistic::zonalstatistic(int& status, DiagStream* diag, statistics_registr
     zones_[z].weight = 0;
   }
   if (steps_per_row_ > 1) {
-    acc_sum_.assign(static_cast<size_t>(zone_count_) + 1, 0.0);
-    acc_count_.assign(static_cast<size_t>(zone_count_) + 1, 0.0);
-    acc_weight_.assign(static_cast<size_t>(zone_count_) + 1, 0.0);
+    try {
+      acc_sum_.assign(static_cast<size_t>(zone_count_) + 1, 0.0);
+      acc_count_.assign(static_cast<size_t>(zone_count_) + 1, 0.0);
+      acc_weight_.assign(static_cast<size_t>(zone_count_) + 1, 0.0);
+    } catch (const std::bad_alloc&) {
+      diag_entry(*diag_, "FATAL: no free memory in zonalstatistik::zonalstatistik ");
+      status = 1;
+      valid_ = 0;
+      return;
+    }
   }
   image_.value_count = values_per_row_;
   point_image_at_arrays();
