@@ -256,24 +256,21 @@ void ModellApplication::build_modules(int argc, char** argv) {
   evapotranspiration->set_substeps(substeps);
   unsat->set_groundwater_flag(groundwater->get_flow_control() != 0 ? 1 : 0);
 
-  // p: tracers of the modules that carry them.
-  irrigation->init_tracers(status, tracer_count, tracer_list, &registry, registry_size);
-  check_status(status);
-  snow->init_tracers(status, tracer_count, tracer_list, &registry, registry_size);
-  check_status(status);
-  interception->init_tracers(status, tracer_count, tracer_list, &registry, registry_size);
-  check_status(status);
+  // p: tracers of the modules that carry them, in this order.
+  const auto init_tracers = [&](teilmodellklasse& module) {
+    module.init_tracers(status, tracer_count, tracer_list, &registry, registry_size);
+    check_status(status);
+  };
+  init_tracers(*irrigation);
+  init_tracers(*snow);
+  init_tracers(*interception);
   interception->set_initialized(1);
-  silting_up->init_tracers(status, tracer_count, tracer_list, &registry, registry_size);
-  check_status(status);
+  init_tracers(*silting_up);
   silting_up->set_initialized(1);
-  groundwater->init_tracers(status, tracer_count, tracer_list, &registry, registry_size);
-  check_status(status);
-  unsat->init_tracers(status, tracer_count, tracer_list, &registry, registry_size);
-  check_status(status);
+  init_tracers(*groundwater);
+  init_tracers(*unsat);
   unsat->set_initialized(1);
-  surface_routing->init_tracers(status, tracer_count, tracer_list, &registry, registry_size);
-  check_status(status);
+  init_tracers(*surface_routing);
   surface_routing->set_initialized(1);
 
   // q: channel routing and the wiring that needs it.

@@ -68,10 +68,7 @@ void modelobject::write_grid_file(const std::string& file_name, const grid_matri
       }
       for (int row = first; row <= last; ++row) out.put(lines[static_cast<size_t>(row - first)]);
     }
-    // Buffered bytes reach the file here: a full disk is a write error.
-    if (!out.flush() || std::fflush(file.get()) != 0) fail_write(path, 18);
-    file_header = header;
-    if (std::fclose(file.release()) != 0) fail_fatal(*diag, 27, "error closing ", path);
+    finish_text_file(out, file, path, header);
     return;
   }
 
@@ -141,4 +138,12 @@ grid_header modelobject::model_header() const {
   header.nodata = nodata;
   header.count = header.minimum = header.maximum = header.sum = header.mean = header.stddev = 0;
   return header;
+}
+
+void modelobject::finish_text_file(text_writer& out, file_handle& file, const std::string& path,
+                                   const grid_header& header) {
+  // Buffered bytes reach the file here: a full disk is a write error.
+  if (!out.flush() || std::fflush(file.get()) != 0) fail_write(path, 18);
+  file_header = header;
+  if (std::fclose(file.release()) != 0) fail_fatal(*diag, 27, "error closing ", path);
 }

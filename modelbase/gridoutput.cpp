@@ -174,39 +174,38 @@ void vegetation_period(modelobject& owner, grid_store& store, grid_entry& e, con
   }
 }
 
+// Whether a grid of this units digit is written at this step, and whether
+// under a dated name: 1 and 8 every step, 2 every step dated, 3 at the run's
+// end, 4 at day ends, 5 to 7 dated at day, month and year ends.
+bool due_by_units(int units, const step_ends& ends, bool& dated) {
+  dated = false;
+  switch (units) {
+    case 1:
+    case 8:
+      return true;
+    case 2:
+      return dated = true;
+    case 3:
+      return ends.run;
+    case 4:
+      return ends.day;
+    case 5:
+      return dated = ends.day;
+    case 6:
+      return dated = ends.month;
+    case 7:
+      return dated = ends.year;
+    default:
+      return false;
+  }
+}
+
 // The grid itself by its units digit; the last step leaves a dated or
 // ".filled" result under the plain name as well.
 void write_by_units(grid_entry& e, const grid_writer& writer, const output_date& date,
                     const step_ends& ends) {
-  bool due = false;
   bool dated = false;
-  switch (e.units) {
-    case 1:
-    case 8:
-      due = true;
-      break;
-    case 2:
-      due = dated = true;
-      break;
-    case 3:
-      due = ends.run;
-      break;
-    case 4:
-      due = ends.day;
-      break;
-    case 5:
-      due = dated = ends.day;
-      break;
-    case 6:
-      due = dated = ends.month;
-      break;
-    case 7:
-      due = dated = ends.year;
-      break;
-    default:
-      break;
-  }
-  if (!due) return;
+  if (!due_by_units(e.units, ends, dated)) return;
   const std::string first_name = e.first_file_name.value_or(std::string());
   std::vector<std::string> names;
   if (dated)
@@ -297,36 +296,18 @@ void modelobject::output_stack(int index) {
   if (mpi_regions == nullptr) find_division_grids();
 
   const output_date date{cur_hour, cur_day, cur_month, cur_year};
-  const bool day_end = is_day_end(date, hour_shift);
-  const bool run_end = is_run_end(date, end_key);
-  bool due = false;
+  step_ends ends;
+  ends.day = is_day_end(date, hour_shift);
+  ends.run = is_run_end(date, end_key);
+  // Stacks know the units digits 1 to 5 only.
   bool dated = false;
-  switch (e.units) {
-    case 1:
-      due = true;
-      break;
-    case 2:
-      due = dated = true;
-      break;
-    case 3:
-      due = run_end;
-      break;
-    case 4:
-      due = day_end;
-      break;
-    case 5:
-      due = dated = day_end;
-      break;
-    default:
-      break;
-  }
-  if (!due) return;
+  if (e.units > 5 || !due_by_units(e.units, ends, dated)) return;
 
   const std::string& first_name = e.first_file_name ? *e.first_file_name : std::string();
   std::vector<std::string> names;
   names.push_back(dated ? next_dated_output_name(e.output, first_name, date, STACK_STEM_CHARS)
                         : first_name);
-  if (dated && run_end) names.push_back(first_name);
+  if (dated && ends.run) names.push_back(first_name);
 
   stack_matrix& stack = *e.stack;
   if (write_ascii_grids != 0) {

@@ -17,6 +17,7 @@
 #include "modelbase/memhandling.h"
 
 class DiagStream;
+class text_writer;
 class grid_store;
 struct grid_entry;
 struct landuse_entry;
@@ -295,6 +296,10 @@ class modelobject : public memory_handling {
   int report_interval = 0;  // [steps]
 
   // ---- grid and stack files, state ----
+  // Ends a text grid or stack file: flush (a full disk is write error 18),
+  // remember its header, close (27).
+  void finish_text_file(text_writer& out, file_handle& file, const std::string& path,
+                        const grid_header& header);
   grid_header file_header;  // the last header read or written
   double gif_f1 = 0;        // GIF classes up to the threshold: f1 exp(x1 class)
   double gif_x1 = 0;

@@ -275,10 +275,7 @@ void modelobject::write_stack(const std::string& file_name, const stack_matrix& 
         }
       }
     }
-    // Buffered bytes reach the file here: a full disk is a write error.
-    if (!out.flush() || std::fflush(file.get()) != 0) fail_write(path, 18);
-    file_header = header;
-    if (std::fclose(file.release()) != 0) fail_fatal(*diag, 27, "error closing ", path);
+    finish_text_file(out, file, path, header);
     return;
   }
 
