@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <utility>
 
-#include "app/diagstream.h"
+#include "modelbase/diagstream.h"
 #include "app/teilmod_special.h"
 #include "meteo/meteoint.h"
 #include "meteo/precicorr.h"

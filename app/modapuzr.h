@@ -11,7 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "app/teilmod.h"
+#include "modelbase/signals.h"
+#include "submodel/teilmod.h"
 #include "modelbase/gridstore.h"
 #include "modelbase/memhandling.h"
 #include "modelbase/zonalstat.h"
@@ -49,7 +50,7 @@ struct dump_options {
 // maximum that is no number).
 dump_options read_dump_options(DiagStream& diag, int argc, char** argv);
 
-class ModellApplication : public memory_handling {
+class ModellApplication : public memory_handling, public signal_receiver {
  public:
   ModellApplication();
   ~ModellApplication() override;
@@ -76,16 +77,13 @@ class ModellApplication : public memory_handling {
 
   // Sets the floating-point-error flags of the modules once per application;
   // true when this call set them. Called from the SIGFPE handler.
-  bool flag_floating_point_error();
+  bool flag_floating_point_error() override;
   // The modules' floating-point-error flags in the order the SIGFPE handler
   // sets them (radiation correction, evapotranspiration, snow, interception,
   // unsaturated zone, irrigation, groundwater, routing) and the unsaturated
   // zone's flag, which guards against a second report.
   void set_fpe_flags(std::vector<volatile std::sig_atomic_t*> flags_in_order,
                      volatile std::sig_atomic_t* unsat_flag);
-
-  // Ctrl-C state: 0 nothing pending, 1 pending; set by the SIGINT handler.
-  volatile std::sig_atomic_t ctrl_c_state = 0;
 
  private:
   void build_settings();

@@ -1,6 +1,6 @@
 #include "app/modapuzr_prespinup.h"
 
-#include "app/diagstream.h"
+#include "modelbase/diagstream.h"
 #include "app/modapuzr.h"
 #include "meteo/meteoint.h"
 #include "soilwater/unsatzon.h"

@@ -2,7 +2,7 @@
 // the storage-content sections in the order routing, unsaturated zone,
 // surface routing (snow writes its own in its release), release and delete
 // every module.
-#include "app/diagstream.h"
+#include "modelbase/diagstream.h"
 #include "app/modapuzr.h"
 #include "app/teilmod_special.h"
 #include "meteo/meteoint.h"

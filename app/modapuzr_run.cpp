@@ -8,9 +8,9 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/diagstream.h"
+#include "modelbase/diagstream.h"
 #include "app/modapuzr.h"
-#include "app/signals.h"
+#include "modelbase/signals.h"
 #include "app/teilmod_special.h"
 #include "meteo/meteoint.h"
 #include "meteo/precicorr.h"

@@ -8,9 +8,9 @@
 #include <ctime>
 #include <string>
 
-#include "app/diagstream.h"
+#include "modelbase/diagstream.h"
 #include "app/modapuzr.h"
-#include "app/signals.h"
+#include "modelbase/signals.h"
 
 namespace {
 

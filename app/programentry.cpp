@@ -9,9 +9,9 @@
 #include <memory>
 #include <thread>
 
-#include "app/diagstream.h"
+#include "modelbase/diagstream.h"
 #include "app/modapuzr.h"
-#include "app/signals.h"
+#include "modelbase/signals.h"
 
 namespace {
 

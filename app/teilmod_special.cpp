@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/diagstream.h"
-#include "app/signals.h"
+#include "modelbase/diagstream.h"
+#include "modelbase/signals.h"
 #include "modelbase/gridstore.h"
 #include "modelbase/textutil.h"
 

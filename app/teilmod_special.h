@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "app/teilmod.h"
+#include "submodel/teilmod.h"
 
 struct grid_entry;
 

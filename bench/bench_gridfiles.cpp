@@ -18,7 +18,7 @@
 #include <filesystem>
 #include <string>
 
-#include "app/diagstream.h"
+#include "modelbase/diagstream.h"
 #include "modelbase/modelobject.h"
 
 namespace {

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "app/diagstream.h"
+#include "modelbase/diagstream.h"
 #include "modelbase/gridstore.h"
 #include "modelbase/modelobject.h"
 #include "settings/mpidivision.h"

@@ -1,7 +1,7 @@
 #include "meteo/meteoint.h"
 
-#include "app/diagstream.h"
-#include "app/teilmod.h"
+#include "modelbase/diagstream.h"
+#include "submodel/teilmod.h"
 
 meteointerpol::meteointerpol(int& status, DiagStream* diag_stream, statistics_registry* registry_in,
                              int registry_size_in, const std::string& section,

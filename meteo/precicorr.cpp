@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "app/diagstream.h"
-#include "app/teilmod.h"
+#include "modelbase/diagstream.h"
+#include "submodel/teilmod.h"
 
 precicorrclass::precicorrclass(int& status, DiagStream* diag_stream,
                                std::vector<meteointerpol*>* interpolators_in,

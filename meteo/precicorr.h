@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/teilmod.h"
+#include "submodel/teilmod.h"
 #include "modelbase/modelobject.h"
 
 class DiagStream;

@@ -1,6 +1,6 @@
 #include "meteo/superposition.h"
 
-#include "app/diagstream.h"
+#include "modelbase/diagstream.h"
 
 RegionalSuperposition::RegionalSuperposition(DiagStream* diag_stream,
                                              statistics_registry* registry_in,

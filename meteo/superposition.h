@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/teilmod.h"
+#include "submodel/teilmod.h"
 
 class DiagStream;
 class grid_store;

@@ -6,7 +6,7 @@
 #include <climits>
 #include <cstddef>
 
-#include "app/diagstream.h"
+#include "modelbase/diagstream.h"
 #include "modelbase/memhandling.h"
 
 namespace distribution {

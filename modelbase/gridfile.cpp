@@ -12,8 +12,8 @@
 #include <optional>
 #include <thread>
 
-#include "app/diagstream.h"
-#include "app/signals.h"
+#include "modelbase/diagstream.h"
+#include "modelbase/signals.h"
 #include "modelbase/gifgrid.h"
 #include "modelbase/gridfile_format.h"
 #include "modelbase/gridfile_holes.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <climits>
 
-#include "app/diagstream.h"
+#include "modelbase/diagstream.h"
 
 namespace {
 

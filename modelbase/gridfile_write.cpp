@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/diagstream.h"
-#include "app/signals.h"
+#include "modelbase/diagstream.h"
+#include "modelbase/signals.h"
 #include "modelbase/gridfile_format.h"
 #include "modelbase/modelobject.h"
 #include "modelbase/textutil.h"

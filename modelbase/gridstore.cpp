@@ -4,7 +4,7 @@
 #include <new>
 #include <stdexcept>
 
-#include "app/diagstream.h"
+#include "modelbase/diagstream.h"
 #include "modelbase/modelobject.h"
 
 write_code_digits split_write_code(unsigned code) {

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <stdexcept>
 
-#include "app/diagstream.h"
+#include "modelbase/diagstream.h"
 
 double halvings_of(double x) {
   // No count of halvings brings infinity down to 1; halving it would never end.

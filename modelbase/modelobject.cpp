@@ -11,7 +11,7 @@
 #include <string_view>
 #include <type_traits>
 
-#include "app/diagstream.h"
+#include "modelbase/diagstream.h"
 
 modelobject::modelobject(const modelobject_args& args)
     : control_path(args.control_file),

@@ -1,6 +1,6 @@
 // The model object's transfers: resolve a store index to its grid or stack and
 // hand the object's division to the transfers of distribution.h.
-#include "app/diagstream.h"
+#include "modelbase/diagstream.h"
 #include "modelbase/distribution.h"
 #include "modelbase/gridstore.h"
 #include "modelbase/modelobject.h"

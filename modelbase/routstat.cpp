@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "app/diagstream.h"
-#include "app/signals.h"
+#include "modelbase/diagstream.h"
+#include "modelbase/signals.h"
 
 efficiency_values efficiency_of(const comparison_sums& sums) {
   const double n = sums[0];

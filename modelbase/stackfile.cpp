@@ -12,8 +12,8 @@
 #include <cmath>
 #include <optional>
 
-#include "app/diagstream.h"
-#include "app/signals.h"
+#include "modelbase/diagstream.h"
+#include "modelbase/signals.h"
 #include "modelbase/distribution.h"
 #include "modelbase/gridfile_format.h"
 #include "modelbase/gridfile_mpi.h"

@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <new>
 
-#include "app/diagstream.h"
-#include "app/signals.h"
+#include "modelbase/diagstream.h"
+#include "modelbase/signals.h"
 #include "modelbase/distribution.h"
 #include "modelbase/textutil.h"
 

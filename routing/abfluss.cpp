@@ -1,6 +1,6 @@
 #include "routing/abfluss.h"
 
-#include "app/diagstream.h"
+#include "modelbase/diagstream.h"
 
 abflussmodellklasse::abflussmodellklasse(int& status, DiagStream* diag_stream,
                                          statistics_registry* /*registry*/, int /*registry_size*/,

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "app/teilmod.h"
-#include "routing/routingtables.h"
-#include "soilwater/runoffrecords.h"
+#include "submodel/teilmod.h"
+#include "submodel/routingtables.h"
+#include "submodel/runoffrecords.h"
 
 class DiagStream;
 class grid_store;

@@ -1,6 +1,6 @@
 #include "routing/surfrout.h"
 
-#include "app/diagstream.h"
+#include "modelbase/diagstream.h"
 
 surfaceroutingclass::surfaceroutingclass(int& status, DiagStream* diag_stream,
                                          statistics_registry* /*registry*/, int /*registry_size*/,

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "app/teilmod.h"
-#include "soilwater/runoffrecords.h"
+#include "submodel/teilmod.h"
+#include "submodel/runoffrecords.h"
 
 class DiagStream;
 class grid_store;

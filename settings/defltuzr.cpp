@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/diagstream.h"
+#include "modelbase/diagstream.h"
 #include "modelbase/gridoutput.h"
 #include "modelbase/gridstore.h"
 

@@ -12,8 +12,8 @@
 #include <sstream>
 #include <string>
 
-#include "app/diagstream.h"
-#include "app/signals.h"
+#include "modelbase/diagstream.h"
+#include "modelbase/signals.h"
 #include "modelbase/gridstore.h"
 #include "modelbase/textutil.h"
 #include "settings/defltuzr.h"

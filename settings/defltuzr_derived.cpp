@@ -16,7 +16,7 @@
 #include <functional>
 #include <string>
 
-#include "app/diagstream.h"
+#include "modelbase/diagstream.h"
 #include "modelbase/gridoutput.h"
 #include "modelbase/gridstore.h"
 #include "settings/defltuzr.h"

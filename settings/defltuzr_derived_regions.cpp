@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "app/diagstream.h"
+#include "modelbase/diagstream.h"
 #include "modelbase/gridoutput.h"
 #include "modelbase/gridstore.h"
 #include "settings/defltuzr.h"

@@ -11,8 +11,8 @@
 #include <string>
 #include <utility>
 
-#include "app/diagstream.h"
-#include "app/signals.h"
+#include "modelbase/diagstream.h"
+#include "modelbase/signals.h"
 #include "modelbase/gridstore.h"
 #include "modelbase/textutil.h"
 #include "settings/defltuzr.h"

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <string>
 
-#include "app/diagstream.h"
+#include "modelbase/diagstream.h"
 #include "modelbase/gridstore.h"
 #include "settings/defltuzr.h"
 #include "settings/rank0_status.h"

@@ -13,7 +13,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/diagstream.h"
+#include "modelbase/diagstream.h"
 #include "modelbase/gridstore.h"
 #include "settings/defltuzr.h"
 #include "tables/landuse_year.h"

@@ -2,7 +2,7 @@
 // 19xx, months and days out of range are pulled to the nearest valid one.
 // February follows the end year alone (a leap year when it is divisible by 4
 // and not by 100), and keeps that length for the whole run.
-#include "app/diagstream.h"
+#include "modelbase/diagstream.h"
 #include "settings/defltuzr.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/diagstream.h"
+#include "modelbase/diagstream.h"
 #include "modelbase/textutil.h"
 #include "settings/defltuzr.h"
 

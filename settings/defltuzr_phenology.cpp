@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/diagstream.h"
+#include "modelbase/diagstream.h"
 #include "modelbase/gridstore.h"
 #include "settings/defltuzr.h"
 #include "settings/phenology_kernels.h"

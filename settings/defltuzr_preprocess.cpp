@@ -9,7 +9,7 @@
 #include <sstream>
 #include <string>
 
-#include "app/diagstream.h"
+#include "modelbase/diagstream.h"
 #include "modelbase/textutil.h"
 #include "settings/defltuzr.h"
 

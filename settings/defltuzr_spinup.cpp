@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/diagstream.h"
+#include "modelbase/diagstream.h"
 #include "modelbase/gridstore.h"
 #include "settings/defltuzr.h"
 

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "app/diagstream.h"
+#include "modelbase/diagstream.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/diagstream.h"
+#include "modelbase/diagstream.h"
 #include "modelbase/gridstore.h"
 #include "settings/defltuzr.h"
 

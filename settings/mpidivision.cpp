@@ -7,7 +7,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "app/diagstream.h"
+#include "modelbase/diagstream.h"
 #include "modelbase/distribution.h"
 #include "modelbase/gridstore.h"
 #include "modelbase/modelobject.h"

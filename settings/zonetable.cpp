@@ -7,7 +7,7 @@
 #include <cmath>
 #include <utility>
 
-#include "app/diagstream.h"
+#include "modelbase/diagstream.h"
 #include "modelbase/gridstore.h"
 #include "modelbase/modelobject.h"
 

@@ -1,6 +1,6 @@
 #include "snow/snowmod.h"
 
-#include "app/diagstream.h"
+#include "modelbase/diagstream.h"
 
 schneemodellklasse::schneemodellklasse(int& status, DiagStream* diag_stream,
                                        statistics_registry* /*registry*/, int /*registry_size*/,

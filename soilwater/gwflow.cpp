@@ -1,6 +1,6 @@
 #include "soilwater/gwflow.h"
 
-#include "app/diagstream.h"
+#include "modelbase/diagstream.h"
 
 gwflowclass::gwflowclass(int& status, DiagStream* diag_stream, statistics_registry* /*registry*/,
                          int /*registry_size*/, const std::string& section,

@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <string>
 
-#include "app/teilmod.h"
-#include "soilwater/runoffrecords.h"
+#include "submodel/teilmod.h"
+#include "submodel/runoffrecords.h"
 
 class DiagStream;
 class grid_store;

@@ -1,6 +1,6 @@
 #include "soilwater/siltingup.h"
 
-#include "app/diagstream.h"
+#include "modelbase/diagstream.h"
 
 siltingupclass::siltingupclass(int& status, DiagStream* diag_stream,
                                statistics_registry* /*registry*/, int /*registry_size*/,

@@ -1,6 +1,6 @@
 #include "soilwater/unsatzon.h"
 
-#include "app/diagstream.h"
+#include "modelbase/diagstream.h"
 
 unsatzonmodellklasse::unsatzonmodellklasse(int& status, DiagStream* diag_stream,
                                            statistics_registry* /*registry*/,

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/diagstream.h"
+#include "modelbase/diagstream.h"
 #include "modelbase/modelobject.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <type_traits>
 #include <utility>
 
-#include "app/diagstream.h"
+#include "modelbase/diagstream.h"
 #include "modelbase/modelobject.h"
 #include "tables/table_text.h"
 

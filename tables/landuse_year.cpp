@@ -5,7 +5,7 @@
 #include <cmath>
 #include <vector>
 
-#include "app/diagstream.h"
+#include "modelbase/diagstream.h"
 #include "modelbase/matrices.h"
 
 namespace {

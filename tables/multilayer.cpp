@@ -6,7 +6,7 @@
 
 #include <cstdlib>
 
-#include "app/diagstream.h"
+#include "modelbase/diagstream.h"
 #include "modelbase/modelobject.h"
 #include "tables/table_text.h"
 

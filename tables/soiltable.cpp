@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <sstream>
 
-#include "app/diagstream.h"
+#include "modelbase/diagstream.h"
 #include "modelbase/modelobject.h"
 #include "tables/table_text.h"
 

@@ -1,6 +1,6 @@
 #include "vertical/etpetr.h"
 
-#include "app/diagstream.h"
+#include "modelbase/diagstream.h"
 
 verdunstungsmodellklasse::verdunstungsmodellklasse(int& status, DiagStream* diag_stream,
                                                    statistics_registry* /*registry*/,

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/teilmod.h"
+#include "submodel/teilmod.h"
 
 class DiagStream;
 class grid_store;

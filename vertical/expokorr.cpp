@@ -1,6 +1,6 @@
 #include "vertical/expokorr.h"
 
-#include "app/diagstream.h"
+#include "modelbase/diagstream.h"
 
 expokorrklasse::expokorrklasse(int& status, DiagStream* diag_stream,
                                statistics_registry* /*registry*/, int /*registry_size*/,

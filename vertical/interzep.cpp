@@ -1,6 +1,6 @@
 #include "vertical/interzep.h"
 
-#include "app/diagstream.h"
+#include "modelbase/diagstream.h"
 
 interzeptionsmodellklasse::interzeptionsmodellklasse(int& status, DiagStream* diag_stream,
                                                      statistics_registry* /*registry*/,

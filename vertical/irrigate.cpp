@@ -1,6 +1,6 @@
 #include "vertical/irrigate.h"
 
-#include "app/diagstream.h"
+#include "modelbase/diagstream.h"
 
 irrigationclass::irrigationclass(int& status, DiagStream* diag_stream,
                                  statistics_registry* /*registry*/, int /*registry_size*/,

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "app/modapuzr.h"
-#include "app/signals.h"
+#include "modelbase/signals.h"
 #include "support/diag_xml.h"
 #include "support/test_support.h"
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "app/modapuzr.h"
-#include "app/signals.h"
+#include "modelbase/signals.h"
 #include "support/test_support.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/signals.h"
+#include "modelbase/signals.h"
 #include "modelbase/gridfile_fixture.h"
 #include "support/test_support.h"
 

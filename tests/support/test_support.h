@@ -8,7 +8,7 @@
 #include <sstream>
 #include <string>
 
-#include "app/diagstream.h"
+#include "modelbase/diagstream.h"
 
 // A scratch directory under /tmp, removed with the object.
 class scratch_dir {

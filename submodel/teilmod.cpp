@@ -1,4 +1,4 @@
-#include "app/teilmod.h"
+#include "submodel/teilmod.h"
 
 #include <mpi.h>
 
@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <exception>
 
-#include "app/diagstream.h"
-#include "app/teilmod_solar.h"
+#include "modelbase/diagstream.h"
+#include "submodel/teilmod_solar.h"
 #include "modelbase/gridstore.h"
 #include "settings/settingsblock.h"
 #include "settings/tracer_entry.h"

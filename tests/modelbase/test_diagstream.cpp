@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/diagstream.h"
+#include "modelbase/diagstream.h"
 #include "support/diag_xml.h"
 #include "support/test_support.h"
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/teilmod.h"
+#include "submodel/teilmod.h"
 #include "modelbase/gridstore.h"
 #include "settings/tracer_entry.h"
 #include "support/test_support.h"

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "app/modapuzr.h"
-#include "app/signals.h"
+#include "modelbase/signals.h"
 #include "support/test_support.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "app/teilmod_solar.h"
+#include "submodel/teilmod_solar.h"
 
 #include <algorithm>
 #include <cmath>

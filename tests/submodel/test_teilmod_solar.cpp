@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "app/teilmod_solar.h"
+#include "submodel/teilmod_solar.h"
 
 namespace {
 

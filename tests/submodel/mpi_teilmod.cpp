@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/teilmod.h"
+#include "submodel/teilmod.h"
 #include "modelbase/gridstore.h"
 #include "support/test_support.h"
 

@@ -1,6 +1,6 @@
 // Tables the channel-routing module builds from its routing descriptions and
 // hands to the irrigation module. The water available for irrigation per
-// subbasin uses the layout of the runoff arrays (soilwater/runoffrecords.h).
+// subbasin uses the layout of the runoff arrays (submodel/runoffrecords.h).
 #pragma once
 
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "app/signals.h"
+#include "modelbase/signals.h"
 
 #include <mpi.h>
 #include <unistd.h>
@@ -6,15 +6,14 @@
 #include <atomic>
 #include <cstring>
 
-#include "app/modapuzr.h"
 
 volatile std::sig_atomic_t process_interrupt_pending = 0;
 volatile std::sig_atomic_t process_fpe_pending = 0;
 
 namespace {
 
-std::atomic<ModellApplication*> current_application{nullptr};
-static_assert(std::atomic<ModellApplication*>::is_always_lock_free,
+std::atomic<signal_receiver*> current_application{nullptr};
+static_assert(std::atomic<signal_receiver*>::is_always_lock_free,
               "the signal handlers read the application pointer");
 
 void write_note(const char* text) {
@@ -31,7 +30,7 @@ void set_handler(int signal_number, void (*handler)(int)) {
 
 }  // namespace
 
-void register_current_application(ModellApplication* app) {
+void register_current_application(signal_receiver* app) {
   current_application.store(app);
   if (app == nullptr) return;
   if (process_interrupt_pending != 0) {
@@ -44,14 +43,14 @@ void register_current_application(ModellApplication* app) {
   }
 }
 
-void clear_current_application(ModellApplication* app) {
-  ModellApplication* expected = app;
+void clear_current_application(signal_receiver* app) {
+  signal_receiver* expected = app;
   current_application.compare_exchange_strong(expected, nullptr);
 }
 
 void on_sigint(int) {
   ignore_sigint();
-  ModellApplication* app = current_application.load();
+  signal_receiver* app = current_application.load();
   volatile std::sig_atomic_t* state =
       app != nullptr ? &app->ctrl_c_state : &process_interrupt_pending;
   if (*state == 0) {
@@ -63,7 +62,7 @@ void on_sigint(int) {
 void on_sigfpe(int, siginfo_t* info, void*) {
   install_sigfpe();
   const bool sent = info == nullptr || info->si_code <= 0;  // kill(), sigqueue(), tkill()
-  ModellApplication* app = current_application.load();
+  signal_receiver* app = current_application.load();
   bool noted = false;
   if (app != nullptr) {
     noted = app->flag_floating_point_error();

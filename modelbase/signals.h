@@ -5,11 +5,21 @@
 
 #include <csignal>
 
-class ModellApplication;
+// What the handlers act on: the run in progress registers itself as the
+// receiver, so this layer never needs to know the application's type.
+class signal_receiver {
+ public:
+  virtual ~signal_receiver() = default;
+  // Ctrl-C state: 0 nothing pending, 1 pending; set by the SIGINT handler.
+  volatile std::sig_atomic_t ctrl_c_state = 0;
+  // Flags the modules' floating-point errors; true when this call set them.
+  // Called from the SIGFPE handler, so it may only set flags.
+  virtual bool flag_floating_point_error() = 0;
+};
 
 // The application of the run in progress; cleared when it is deleted.
-void register_current_application(ModellApplication* app);
-void clear_current_application(ModellApplication* app);
+void register_current_application(signal_receiver* app);
+void clear_current_application(signal_receiver* app);
 
 // Set when a Ctrl-C arrives while no application is registered; the next
 // registered application takes it over as its pending interrupt.

@@ -1,4 +1,4 @@
-#include "app/diagstream.h"
+#include "modelbase/diagstream.h"
 
 #include <mpi.h>
 
