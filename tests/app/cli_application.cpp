@@ -114,7 +114,7 @@ TEST(Application, DumpOptions) {
     const run_result r = dir.run_velmo(0, {"basin.ctl", rw.option});
     EXPECT_EQ(r.status, rw.status % 256) << r.output;
     const auto lines = xml_lines(dir, "Velmo_Diag_0.xml");
-    if (!rw.entry.empty()) EXPECT_TRUE(has_line(lines, rw.entry)) << r.output;
+    if (!rw.entry.empty()) { EXPECT_TRUE(has_line(lines, rw.entry)) << r.output; }
     const bool info = std::any_of(lines.begin(), lines.end(), [](const std::string& l) {
       return l.starts_with("\t<line level=\"3\" description= \"max dumpfiles given");
     });

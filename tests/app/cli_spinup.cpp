@@ -179,7 +179,7 @@ TEST(SpinUp, UnitGridsOnOneAndThreeProcesses) {
 
     for (int p = 0; p < np; ++p) {
       SCOPED_TRACE(p);
-      char suffix[8];
+      char suffix[16];
       std::snprintf(suffix, sizeof suffix, "_%03d", p);
       const grid_rows own_masters =
           read_text_grid(dir.read(std::string("output/Master_HydrologicResponseUnits") + suffix));

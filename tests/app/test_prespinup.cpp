@@ -27,8 +27,8 @@ struct date {
 // object reports that it cannot interpolate; the script replaces that part.
 class scripted_input : public meteointerpol {
  public:
-  scripted_input(DiagStream* diag, grid_store* store, std::vector<date> records)
-      : meteointerpol(ignored_status, diag, nullptr, 0, "temperature", "none.ctl", store,
+  scripted_input(DiagStream* diag_stream, grid_store* grids, std::vector<date> records)
+      : meteointerpol(ignored_status, diag_stream, nullptr, 0, "temperature", "none.ctl", grids,
                       submodel_settings(), 1),
         dates(std::move(records)) {}
   void get_current_date(int64_t& hour, int64_t& day, int64_t& month, int64_t& year) override {
@@ -57,8 +57,8 @@ class scripted_input : public meteointerpol {
 // The unsaturated zone's pre-SpinUp operations, recorded.
 class recording_unsat : public unsatzonmodellklasse {
  public:
-  recording_unsat(DiagStream* diag, grid_store* store)
-      : unsatzonmodellklasse(ignored_status, diag, nullptr, 0, "unsatzon_model", "none.ctl", store,
+  recording_unsat(DiagStream* diag_stream, grid_store* grids)
+      : unsatzonmodellklasse(ignored_status, diag_stream, nullptr, 0, "unsatzon_model", "none.ctl", grids,
                              submodel_settings(), 1) {}
   void pre_spinup_step(int64_t hour, int64_t day, int64_t month, int64_t year) override {
     steps.push_back({hour, day, month, year});

@@ -60,10 +60,11 @@ TEST(TransfersMpi, ScatterThenGatherRestoresTheGrid) {
         for (int c = 1; c <= d.ncols; ++c)
           if (d.owner(r, c) != 0) g[r][c] = -7;
     d.object.gather_grid(0, &g);
-    if (d.rank == 0)
+    if (d.rank == 0) {
       for (int r = 1; r <= d.nrows; ++r)
         for (int c = 1; c <= d.ncols; ++c)
           EXPECT_EQ(g[r][c], d.owner(r, c) >= 0 ? cell_value(r, c) : -7) << r << "," << c;
+    }
   }
 }
 
@@ -187,8 +188,9 @@ TEST(TransfersMpi, HaloExchangeFillsExactlyTheNeighboursRuns) {
           EXPECT_EQ(s[r][c][l], after_exchange(d, r, c, lv, lv)) << r << "," << c << "," << l;
         }
         // Every other process's cell next to an own cell has arrived.
-        if (d.owner(r, c) >= 0 && d.owner(r, c) != d.rank && touches_own_cell(d, r, c))
+        if (d.owner(r, c) >= 0 && d.owner(r, c) != d.rank && touches_own_cell(d, r, c)) {
           EXPECT_EQ(g[r][c], v) << "halo cell " << r << "," << c;
+        }
       }
   }
 }
@@ -309,10 +311,11 @@ TEST(TransfersMpi, MaskedGatherAndScatter) {
                            d.band_last());
     grid_matrix target = d.rank == 0 ? d.band_grid(-3) : grid_matrix();
     d.object.gather_masked(values_index, m.mask_index, m.counts, d.rank == 0 ? &target : nullptr);
-    if (d.rank == 0)
+    if (d.rank == 0) {
       for (int r = 1; r <= d.nrows; ++r)
         for (int c = 1; c <= d.ncols; ++c)
           EXPECT_EQ(target[r][c], m.masked(r, c) ? cell_value(r, c) : -3) << r << "," << c;
+    }
     // Without a target the values grid of process 0 takes them.
     d.object.gather_masked(values_index, m.mask_index, m.counts);
     if (d.rank == 0)

@@ -52,12 +52,13 @@ void expect_own_cells(file_run& f, const grid_matrix& grid, bool with_halo, Expe
   division_run& d = f.run;
   for (int r = d.own_first; r <= d.own_last; ++r)
     for (int c = 1; c <= d.ncols; ++c)
-      if (d.owner(r, c) == d.rank)
+      if (d.owner(r, c) == d.rank) {
         EXPECT_EQ(grid[r][c], expected(r, c)) << what << " " << r << "," << c;
+      }
   if (!with_halo) return;
   for (const halo_run& h : d.receive)
     for (int c = h.first_col; c < h.first_col + h.count; ++c)
-      if (d.owner(h.row, c) >= 0) EXPECT_EQ(grid[h.row][c], expected(h.row, c)) << what << " halo";
+      if (d.owner(h.row, c) >= 0) { EXPECT_EQ(grid[h.row][c], expected(h.row, c)) << what << " halo"; }
 }
 
 TEST(GridFilesMpi, EveryFormatReadsBackAndWritesTheSameBytes) {
@@ -144,7 +145,7 @@ TEST(GridFilesMpi, HolesFilledByProcessZeroReachTheirOwners) {
     EXPECT_EQ(result.count, 3);
     expect_own_cells(
         f, grid, true, [&](int r, int c) { return file[r][c]; }, "fill");
-    if (!report) EXPECT_EQ(file[5][4], 0.5);
+    if (!report) { EXPECT_EQ(file[5][4], 0.5); }
   }
 }
 
@@ -187,7 +188,7 @@ TEST(GridFilesMpi, BinaryStacksAreCompleteAndReadBack) {
     MPI_Barrier(MPI_COMM_WORLD);
     d.object.write_stack(path, stack, levels, false, !single);
     MPI_Barrier(MPI_COMM_WORLD);
-    if (d.rank == 0) EXPECT_EQ(read_file(path), expected_stack_bytes(f, levels, single));
+    if (d.rank == 0) { EXPECT_EQ(read_file(path), expected_stack_bytes(f, levels, single)); }
     for (bool keep_full : {false, true}) {
       stack_matrix back;
       d.object.read_stack(path, back, keep_full);
@@ -196,8 +197,9 @@ TEST(GridFilesMpi, BinaryStacksAreCompleteAndReadBack) {
         for (int c = 1; c <= d.ncols; ++c) {
           if (d.owner(r, c) == d.rank)
             for (int l = 0; l <= levels; ++l) EXPECT_EQ(back[r][c][l], level_value(r, c, l));
-          else if (keep_full && d.rank != 0)
+          else if (keep_full && d.rank != 0) {
             for (int l = 1; l <= levels; ++l) EXPECT_EQ(back[r][c][l], N) << r << "," << c;
+          }
         }
     }
   }
@@ -222,8 +224,9 @@ TEST(GridFilesMpi, TextStacksGoThroughProcessZero) {
   d.object.read_stack(first, back, false);
   for (int r = d.own_first; r <= d.own_last; ++r)
     for (int c = 1; c <= d.ncols; ++c)
-      if (d.owner(r, c) == d.rank)
+      if (d.owner(r, c) == d.rank) {
         for (int l = 0; l <= levels; ++l) EXPECT_EQ(back[r][c][l], level_value(r, c, l));
+      }
   stack_matrix copy = d.object.gather_stack_copy(0, &back);
   if (d.rank == 0) {
     d.object.write_stack(dir.path() + "/again.stk", copy, levels, true, false);
@@ -261,9 +264,10 @@ TEST(GridFilesMpi, AFailureOnSomeProcessesStopsAllWithOneCode) {
   // Every process stops at a missing stack file.
   stack_matrix stack;
   EXPECT_EQ(thrown_code([&] { d.object.read_stack(dir.path() + "/none.stk", stack, false); }), 21);
-  if (d.rank == 0 && d.size > 1)
+  if (d.rank == 0 && d.size > 1) {
     EXPECT_TRUE(has_fatal(d.cap, "error reading grid " + whole +
                                      " no memory allocated (pointer given to function is NULL)"));
+  }
 }
 
 }  // namespace

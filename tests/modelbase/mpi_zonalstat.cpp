@@ -88,7 +88,7 @@ TEST(ZonalStatisticMpi, FileIsTheSameForAnyProcessCount) {
     }
     stat.release();
     MPI_Barrier(MPI_COMM_WORLD);
-    if (world_rank() == 0) EXPECT_EQ(read_file(name), r.expected) << r.code;
+    if (world_rank() == 0) { EXPECT_EQ(read_file(name), r.expected) << r.code; }
   }
   MPI_Barrier(MPI_COMM_WORLD);
 }

@@ -207,7 +207,7 @@ TEST(GridFile, EveryFormatReadsBackWhatItWroteWithFarCorners) {
     const std::string header =
         "ncols\t4\nnrows\t3\nxllcorner\t3456789.5\nyllcorner\t5432100\ncellsize\t12.5\n"
         "nodata_value\t-9999\n";
-    if (r.as_text) EXPECT_EQ(read_file(dir.file("g")).substr(0, header.size()), header);
+    if (r.as_text) { EXPECT_EQ(read_file(dir.file("g")).substr(0, header.size()), header); }
   }
 }
 
@@ -293,7 +293,7 @@ TEST(GridFile, WriteFailuresGiveTheirCodes) {
   }
   EXPECT_TRUE(has_fatal(cap, "error creating " + missing + " for writing in text mode."));
   EXPECT_TRUE(has_fatal(cap, "error creating " + missing + " for writing in binary mode."));
-  if (full_device) EXPECT_TRUE(has_fatal(cap, "write error /dev/full ! (18)"));
+  if (full_device) { EXPECT_TRUE(has_fatal(cap, "write error /dev/full ! (18)")); }
 }
 
 TEST(GridFile, RelativeNamesGetTheirDirectories) {
@@ -348,7 +348,7 @@ TEST(GridFile, ProcessKeepsItsBandWithOrWithoutHalo) {
     for (int row = 1; row <= 5; ++row) {
       const bool held = row >= r.first && row <= r.last;
       ASSERT_EQ(grid[row] != nullptr, held) << r.what << " row " << row;
-      if (held) EXPECT_EQ(grid[row][2], row * 10 + 2) << r.what << " row " << row;
+      if (held) { EXPECT_EQ(grid[row][2], row * 10 + 2) << r.what << " row " << row; }
     }
   }
 }

@@ -109,7 +109,7 @@ TEST(GridFileFormat, MeasuresReadBackAsTheSameNumber) {
   };
   for (const row& r : rows) {
     const std::string text = format_measure(r.value);
-    if (r.text != nullptr) EXPECT_EQ(text, r.text);
+    if (r.text != nullptr) { EXPECT_EQ(text, r.text); }
     double back = 0;
     ASSERT_TRUE(parse_number(text, back)) << text;
     EXPECT_EQ(back, r.value) << text;
@@ -131,7 +131,7 @@ TEST(GridFileFormat, ParsesWordsAsScanfNumbersOrRefusesThem) {
   for (const row& r : rows) {
     double value = -1;
     EXPECT_EQ(parse_number(r.word, value), r.ok) << r.word;
-    if (r.ok) EXPECT_EQ(value, r.value) << r.word;
+    if (r.ok) { EXPECT_EQ(value, r.value) << r.word; }
   }
   double value = 0;
   ASSERT_TRUE(parse_number("1e400", value));

@@ -58,7 +58,7 @@ TEST(StatisticsCode, KindAndStepsPerRow) {
   for (const row& r : rows) {
     const statistics_code_parts p = split_statistics_code(r.code);
     EXPECT_EQ(p.kind, r.kind) << r.code;
-    if (r.kind != -1) EXPECT_EQ(p.steps_per_row, r.steps) << r.code;
+    if (r.kind != -1) { EXPECT_EQ(p.steps_per_row, r.steps) << r.code; }
   }
 }
 

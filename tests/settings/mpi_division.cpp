@@ -139,7 +139,7 @@ TEST(DivisionMpi, SendListsMirrorTheNeighboursReceiveLists) {
       for (const auto& r : sends)
         if (r[0] == q && r[4] == p) sent.push_back({r[1], r[2], r[3]});
       EXPECT_EQ(wanted, sent) << p << " from " << q;
-      if (p == q) EXPECT_TRUE(wanted.empty()) << p;
+      if (p == q) { EXPECT_TRUE(wanted.empty()) << p; }
     }
 }
 
@@ -284,9 +284,10 @@ TEST(DivisionMpi, FailuresStopEveryProcess) {
     division_run d(zone_rows(c.grid), c.files, NODATA, c.preset_entries);
     const int want = c.codes[static_cast<size_t>(d.size - 1)];
     EXPECT_EQ(d.code, want) << c.what;
-    if (d.rank == 0 && want != 0)
+    if (d.rank == 0 && want != 0) {
       EXPECT_NE(d.cap.console().find(c.entry), std::string::npos)
           << c.what << ": " << d.cap.console();
+    }
     if (want == 0 && c.preset_entries > 0) {
       EXPECT_EQ(d.division.regions_index, c.preset_entries + 1);
       EXPECT_EQ(d.division.halo_index, c.preset_entries + 3);

@@ -81,9 +81,10 @@ TEST(ZoneTableMpi, ZonesInCodeOrderWithCellsAndShares) {
   index[7] = 2;
   index[12] = 3;
   EXPECT_EQ(t.code_to_index, index);
-  if (d.rank == 0)
+  if (d.rank == 0) {
     EXPECT_NE(d.cap.console().find("ranking zones from zones.asc for grid_object" + NEXT),
               std::string::npos);
+  }
 }
 
 TEST(ZoneTableMpi, RowSpansOnEveryProcess) {

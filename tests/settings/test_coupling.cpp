@@ -85,7 +85,7 @@ struct coupling_case {
   }
   ~coupling_case() {
     settings->release();
-    if (!old_dir.empty()) EXPECT_EQ(chdir(old_dir.c_str()), 0);
+    if (!old_dir.empty()) { EXPECT_EQ(chdir(old_dir.c_str()), 0); }
   }
   // Whether the diagnostics file holds this entry at this level; closes the
   // stream.
@@ -379,7 +379,7 @@ TEST(CouplingSettings, NamesThatAreNoGridOrStatistic) {
     coupling_case run("[ExternalCoupling]\n1\np.sem\n100\nI\n60\n" + r.lists + "v.sem\nx\n");
     ASSERT_EQ(run.code, 0) << run.cap.console();
     EXPECT_EQ(run.resolve(), r.code);
-    if (!r.entry.empty()) EXPECT_TRUE(run.entry(0, r.entry)) << run.cap.console();
+    if (!r.entry.empty()) { EXPECT_TRUE(run.entry(0, r.entry)) << run.cap.console(); }
   }
 }
 

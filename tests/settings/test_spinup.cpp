@@ -64,7 +64,7 @@ struct spinup_case {
   }
   ~spinup_case() {
     settings->release();
-    if (!old_dir.empty()) EXPECT_EQ(chdir(old_dir.c_str()), 0);
+    if (!old_dir.empty()) { EXPECT_EQ(chdir(old_dir.c_str()), 0); }
   }
   // The cells of a grid of the store, row by row; empty when absent.
   std::vector<double> cells(const std::string& grid_name) {

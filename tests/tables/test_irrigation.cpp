@@ -111,10 +111,11 @@ TEST(IrrigationSchedules, SchedulesThatCannotBeReadGiveTheHelpText) {
               29);
     const std::vector<diag_record> entries = f.records();
     ASSERT_EQ(entries.size(), r.keyword_entry ? 2u : 1u);
-    if (r.keyword_entry)
+    if (r.keyword_entry) {
       EXPECT_EQ(entries[0], (diag_record{FATAL_LEVEL,
                                          "none of the keywords \"to\" or \"times\" could be "
                                          "found!\n"}));
+    }
     EXPECT_EQ(entries.back().level, FATAL_LEVEL);
     EXPECT_EQ(entries.back().text.rfind(HELP_HEAD, 0), 0u) << entries.back().text;
     EXPECT_NE(entries.back().text.find(" 4.: irrigation control by demand (2): ratio between ETR "
