@@ -160,6 +160,13 @@ void decode_lzw(int min_code_size, const std::vector<unsigned char>& data, unsig
 // flag are not applied: pixels go to the raster in data order.
 void read_image(GifFileType* gif, gif_raster& raster) {
   if (DGifGetImageDesc(gif) == GIF_ERROR) fail_library(gif->Error);
+  const GifImageDesc& image = gif->Image;
+  if (image.Left + image.Width > gif->SWidth || image.Top + image.Height > gif->SHeight)
+    throw gif_decode_error{"image of " + std::to_string(image.Width) + " x " +
+                           std::to_string(image.Height) + " pixels at column " +
+                           std::to_string(image.Left) + ", row " + std::to_string(image.Top) +
+                           " does not lie inside the logical screen of " +
+                           std::to_string(gif->SWidth) + " x " + std::to_string(gif->SHeight)};
   int code_size = 0;
   GifByteType* block = nullptr;
   if (DGifGetCode(gif, &code_size, &block) == GIF_ERROR) fail_library(gif->Error);
@@ -174,6 +181,16 @@ void read_image(GifFileType* gif, gif_raster& raster) {
 
 }  // namespace
 
+long long gif_max_pixels(long long file_bytes) {
+  constexpr long long MIN_CODE_BITS = 2;
+  constexpr long long LONGEST_STRING = 4096;  // [pixels] of one code
+  // Beyond a terabyte any screen of 16-bit measures can be filled.
+  const long long bytes = std::clamp(file_bytes, 0LL, 1LL << 40);
+  const long long codes = bytes * 8 / MIN_CODE_BITS;
+  if (codes <= LONGEST_STRING) return codes * (codes + 1) / 2;
+  return LONGEST_STRING * (LONGEST_STRING + 1) / 2 + (codes - LONGEST_STRING) * LONGEST_STRING;
+}
+
 void GifReader::read_header(int& width, int& height) {
   file_handle file(std::fopen(path_.c_str(), "rb"));
   if (!file) throw gif_decode_error{"cannot open the file"};
@@ -182,6 +199,11 @@ void GifReader::read_header(int& width, int& height) {
     throw gif_decode_error{"file too short for a GIF header"};
   width = head[6] | (head[7] << 8);
   height = head[8] | (head[9] << 8);
+  const long long bytes = open_file_bytes(file.get());
+  if (static_cast<long long>(width) * height > gif_max_pixels(bytes))
+    throw gif_decode_error{"logical screen of " + std::to_string(width) + " x " +
+                           std::to_string(height) + " pixels is more than the " +
+                           std::to_string(bytes) + " bytes of the file can fill"};
 }
 
 void GifReader::decode(gif_raster& raster) {

@@ -41,15 +41,23 @@ struct gif_raster {
   std::vector<unsigned char> pixels;
 };
 
+// The most pixels that the LZW data in a file of file_bytes bytes can hold:
+// a code takes at least 2 bits, and the k-th code after a clear stands for at
+// most k pixels (never more than the 4096 of a full code table).
+long long gif_max_pixels(long long file_bytes);
+
 class GifReader {
  public:
   explicit GifReader(std::string path) : path_(std::move(path)) {}
-  // Width and height of the logical screen.
+  // Width and height of the logical screen; an error when the screen has
+  // more cells than the file's data can fill, so that a few bytes cannot make
+  // the caller allocate gigabytes.
   void read_header(int& width, int& height);
   // Decodes every image of the file into raster, which must have the size of
   // the logical screen. The pixels of an image go in data order, row by row
   // as wide as the screen, from row 1, column 1; image position and interlace
-  // are not applied; a later image overwrites an earlier one.
+  // are not applied; a later image overwrites an earlier one. An image that
+  // does not lie inside the screen is an error.
   void decode(gif_raster& raster);
 
  private:

@@ -67,14 +67,23 @@ struct grid_source {
 void read_text_header(grid_source& src, const std::string& path) {
   std::rewind(src.file.get());
   src.scanner.emplace(src.file.get());
-  std::array<double, 12> values = header_values(grid_header{});
-  for (int pair = 1; pair <= 6; ++pair) {
-    std::string_view word;
-    if (!src.scanner->next_word(word) || !src.scanner->next_number(values[pair - 1]))
-      throw file_failure{22,
-                         "error reading ascii value #" + std::to_string(pair) + " from " + path};
-  }
-  src.header = header_from_values(values);
+  grid_header header;
+  const text_header_read read = read_text_grid_header(*src.scanner, header);
+  if (read.bad_word) throw file_failure{22, header_word_text(read, path)};
+  if (read.failed_pair != 0)
+    throw file_failure{22, "error reading ascii value #" + std::to_string(read.failed_pair) +
+                               " from " + path};
+  src.header = header;
+}
+
+// Measures no grid can have, and a file too small (or a binary file too
+// large) for the cells it declares, stop the reading before anything is sized
+// by them.
+void check_declared_grid(grid_source& src, const std::string& path) {
+  std::string problem = impossible_measure_text(src.header, path);
+  if (problem.empty())
+    problem = grid_size_text(src.format, src.header, open_file_bytes(src.file.get()), path);
+  if (!problem.empty()) throw file_failure{22, problem};
 }
 
 void read_binary_header(grid_source& src, const std::string& path) {
@@ -241,6 +250,7 @@ void modelobject::read_grid(const std::string& file_name, grid_matrix& grid, int
     try {
       src.file = open_with_retries(*diag, path);
       if (!src.file) throw file_failure{21, "still error opening " + path + " - no retry."};
+      if (store != nullptr) store->note_read_file(path);  // no output may replace it
       unsigned char probe[FORMAT_PROBE_BYTES];
       const size_t got = std::fread(probe, 1, sizeof probe, src.file.get());
       src.format = detect_grid_format(probe, got);
@@ -263,6 +273,7 @@ void modelobject::read_grid(const std::string& file_name, grid_matrix& grid, int
       } else {
         read_binary_header(src, path);
       }
+      if (src.format != grid_format::gif) check_declared_grid(src, path);
       if (!grid_file_fits(model, src.header)) {
         const grid_entry* zone = store != nullptr ? &(*store)[1] : nullptr;
         const std::string zone_file = zone != nullptr && zone->file_name ? *zone->file_name : "";
@@ -342,6 +353,7 @@ void modelobject::read_grid(const std::string& file_name, grid_matrix& grid, int
     }
     settle(failure);
     settle(read_rows_parallel(path, format, grid, read_first, read_last, ncols));
+    replace_file_nodata(grid, read_first, read_last, ncols, file_header.nodata, nodata);
   } else if (rank == 0) {
     try {
       if (binary) {
@@ -357,6 +369,8 @@ void modelobject::read_grid(const std::string& file_name, grid_matrix& grid, int
       }
       src.scanner.reset();
       close_or_fail(src.file, 23, "error closing grid " + path);
+      // Whatever the fill mode, the file's nodata never reads as a value.
+      replace_file_nodata(grid, 1, nrows, ncols, src.header.nodata, nodata);
       if (fill_mode == 1 || fill_mode == 2) {
         const hole_fill_params params{fill_mode, fill_value, report_holes, src.header.nodata,
                                       nodata};

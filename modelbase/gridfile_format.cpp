@@ -1,7 +1,11 @@
 #include "modelbase/gridfile_format.h"
 
+#include <sys/stat.h>
+
 #include <bit>
+#include <cctype>
 #include <charconv>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -25,6 +29,28 @@ bool sixth_single_is_nodata(const unsigned char* head, size_t size) {
 // The C locale's white space, as scanf skips it.
 inline bool is_space(char c) {
   return c == ' ' || c == '\n' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
+
+// The words each pair of a text grid header may have; the second one, where
+// there is one, gives the centre of the lower-left cell instead of its corner.
+constexpr std::array<std::array<std::string_view, 2>, 6> HEADER_WORDS = {{
+    {"ncols", ""},
+    {"nrows", ""},
+    {"xllcorner", "xllcenter"},
+    {"yllcorner", "yllcenter"},
+    {"cellsize", ""},
+    {"nodata_value", ""},
+}};
+// A word longer than this is cut in an entry (a binary file named .asc).
+constexpr size_t SHOWN_WORD_CHARS = 64;
+
+bool same_word(std::string_view a, std::string_view b) {
+  if (a.empty() || a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  return true;
 }
 
 template <class U>
@@ -303,6 +329,120 @@ bool stack_file_fits(const grid_measures& model, const grid_header& file) {
   return std::floor(file.ncols) == model.ncols && std::floor(file.nrows) == model.nrows &&
          model.xllcorner == file.xllcorner && model.yllcorner == file.yllcorner &&
          model.cellsize == file.cellsize && model.nodata == file.nodata;
+}
+
+text_header_read read_text_grid_header(text_scanner& scanner, grid_header& header) {
+  text_header_read read;
+  std::array<double, 12> values = header_values(header);
+  bool centre[2] = {false, false};  // x, y
+  for (int pair = 1; pair <= 6; ++pair) {
+    const auto& names = HEADER_WORDS[static_cast<size_t>(pair - 1)];
+    std::string_view word;
+    if (!scanner.next_word(word)) {
+      read.failed_pair = pair;
+      return read;
+    }
+    const bool is_centre = same_word(word, names[1]);
+    if (!is_centre && !same_word(word, names[0])) {
+      read.failed_pair = pair;
+      read.bad_word = true;
+      read.word = std::string(word.substr(0, SHOWN_WORD_CHARS));
+      if (word.size() > SHOWN_WORD_CHARS) read.word += "...";
+      return read;
+    }
+    if (pair == 3 || pair == 4) centre[pair - 3] = is_centre;
+    if (!scanner.next_number(values[static_cast<size_t>(pair - 1)])) {
+      read.failed_pair = pair;
+      return read;
+    }
+  }
+  // An impossible cell size is reported as such, not as a corner made of it.
+  const double cellsize = values[4];
+  if (std::isfinite(cellsize) && cellsize > 0) {
+    if (centre[0]) values[2] -= cellsize / 2;
+    if (centre[1]) values[3] -= cellsize / 2;
+  }
+  header = header_from_values(values);
+  return read;
+}
+
+std::string header_word_text(const text_header_read& read, const std::string& path) {
+  const auto& names = HEADER_WORDS[static_cast<size_t>(read.failed_pair - 1)];
+  std::string expected(names[0]);
+  if (!names[1].empty()) expected += " or " + std::string(names[1]);
+  return "unknown word \"" + read.word + "\" in line " + std::to_string(read.failed_pair) +
+         " of the header of " + path + " (expected " + expected + ")";
+}
+
+std::string impossible_measure_text(const grid_header& h, const std::string& path) {
+  const std::string head = "impossible measure in the header of " + path + ": ";
+  auto count_ok = [](double v) { return v >= 1 && v <= INT_MAX && v == std::floor(v); };
+  if (!count_ok(h.ncols))
+    return head + "ncols " + format_measure(h.ncols) + " is not a whole number from 1 to " +
+           std::to_string(INT_MAX);
+  if (!count_ok(h.nrows))
+    return head + "nrows " + format_measure(h.nrows) + " is not a whole number from 1 to " +
+           std::to_string(INT_MAX);
+  if (!std::isfinite(h.xllcorner))
+    return head + "xllcorner " + format_measure(h.xllcorner) + " is not a finite number";
+  if (!std::isfinite(h.yllcorner))
+    return head + "yllcorner " + format_measure(h.yllcorner) + " is not a finite number";
+  if (!(std::isfinite(h.cellsize) && h.cellsize > 0))
+    return head + "cellsize " + format_measure(h.cellsize) + " is not a finite number above 0";
+  if (!std::isfinite(h.nodata))
+    return head + "nodata_value " + format_measure(h.nodata) + " is not a finite number";
+  return {};
+}
+
+declared_size check_declared_size(grid_format format, long long values, long long file_bytes) {
+  if (format != grid_format::text && format != grid_format::binary_double &&
+      format != grid_format::binary_single)
+    return declared_size::fits;
+  if (values < 0 || file_bytes < 0) return declared_size::too_small;
+  if (format == grid_format::text)
+    return values > file_bytes / 2 ? declared_size::too_small : declared_size::fits;
+  long long numbers = 0;
+  long long needed = 0;
+  if (__builtin_add_overflow(values, static_cast<long long>(BINARY_HEADER_COUNT), &numbers) ||
+      __builtin_mul_overflow(numbers, static_cast<long long>(value_bytes(format)), &needed))
+    return declared_size::too_small;
+  if (file_bytes < needed) return declared_size::too_small;
+  return file_bytes > needed ? declared_size::too_large : declared_size::fits;
+}
+
+long long declared_values(const grid_header& header, long long depth) {
+  long long cells = 0;
+  long long values = 0;
+  if (__builtin_mul_overflow(static_cast<long long>(header.ncols),
+                             static_cast<long long>(header.nrows), &cells) ||
+      __builtin_mul_overflow(cells, depth, &values))
+    return -1;
+  return values;
+}
+
+std::string grid_size_text(grid_format format, const grid_header& header, long long file_bytes,
+                           const std::string& path) {
+  const long long cells = declared_values(header, 1);
+  const declared_size size = check_declared_size(format, cells, file_bytes);
+  if (size == declared_size::fits) return {};
+  const std::string bytes = std::to_string(file_bytes) + " bytes";
+  const std::string declared =
+      format_measure(header.ncols) + " x " + format_measure(header.nrows) + " cells";
+  if (format == grid_format::text)
+    return "error reading ascii grid " + path + ": " + bytes + " cannot hold the " + declared +
+           " of its header (at least 2 bytes per cell)";
+  // Too small: the short read it would come to, found before any allocation.
+  if (size == declared_size::too_small) return "error reading double grid " + path;
+  const long long needed =
+      (cells + BINARY_HEADER_COUNT) * static_cast<long long>(value_bytes(format));
+  return "error reading double grid " + path + ": " + bytes + ", but its header and " + declared +
+         " take " + std::to_string(needed);
+}
+
+long long open_file_bytes(std::FILE* file) {
+  struct stat info {};
+  if (file == nullptr || fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) return -1;
+  return static_cast<long long>(info.st_size);
 }
 
 std::string tail35(const std::string& text) {

@@ -137,6 +137,45 @@ bool grid_file_fits(const grid_measures& model, grid_header& file);
 // Stack file check: floors of ncols and nrows, everything else exactly equal.
 bool stack_file_fits(const grid_measures& model, const grid_header& file);
 
+// ---- Checks of what a file declares, made before anything is sized by it.
+// Each check returns the text of the entry (what follows "FATAL: "), empty
+// when the file passes.
+
+// A text grid header read pair by pair in its fixed order. failed_pair is 0
+// when all six pairs were read; else the pair (1..6) whose word is unknown
+// (bad_word, the word kept) or whose word or number could not be read.
+struct text_header_read {
+  int failed_pair = 0;
+  bool bad_word = false;
+  std::string word;
+};
+
+// The six pairs of a text grid header into header (fields 0..5). The words are
+// compared without regard to case: ncols, nrows, xllcorner or xllcenter,
+// yllcorner or yllcenter, cellsize, nodata_value. A centre becomes a corner
+// (centre - cellsize / 2) when the cell size is a possible one.
+text_header_read read_text_grid_header(text_scanner& scanner, grid_header& header);
+// The entry of a header word that is not the one its place needs.
+std::string header_word_text(const text_header_read& read, const std::string& path);
+
+// ncols and nrows must be whole numbers from 1 to INT_MAX, the corners and the
+// nodata value finite, the cell size finite and above 0.
+std::string impossible_measure_text(const grid_header& header, const std::string& path);
+
+// How a file's size compares with the values its header declares: a text
+// file needs at least two bytes per value (a digit and a separator), a binary
+// file exactly its 12 header numbers and every value.
+enum class declared_size { fits, too_small, too_large };
+declared_size check_declared_size(grid_format format, long long values, long long file_bytes);
+// Values of rows x cols cells of depth values each; -1 beyond long long.
+long long declared_values(const grid_header& header, long long depth);
+// The entry of a grid file (text or binary; header checked already) too
+// small or too large for its ncols x nrows cells.
+std::string grid_size_text(grid_format format, const grid_header& header, long long file_bytes,
+                           const std::string& path);
+// Bytes of an open file (by its descriptor); -1 when unknown.
+long long open_file_bytes(std::FILE* file);
+
 // The last 35 characters of a name (all of a shorter one).
 std::string tail35(const std::string& text);
 

@@ -1,5 +1,6 @@
 #include "modelbase/gridfile_holes.h"
 
+#include <algorithm>
 #include <cstddef>
 
 bool find_hole_value(const grid_matrix& grid, int nrows, int ncols, int row, int col, double nodata,
@@ -22,19 +23,24 @@ bool find_hole_value(const grid_matrix& grid, int nrows, int ncols, int row, int
   return false;
 }
 
+void replace_file_nodata(grid_matrix& grid, int first, int last, int ncols, double file_nodata,
+                         double model_nodata) {
+  if (file_nodata == model_nodata) return;
+  for (int r = first; r <= last; ++r) {
+    double* cells = grid[r];
+    for (int c = 1; c <= ncols; ++c)
+      if (cells[c] == file_nodata) cells[c] = model_nodata;
+  }
+}
+
 hole_fill_result fill_grid_holes(grid_matrix& grid, int nrows, int ncols, const grid_matrix* zone,
                                  const hole_fill_params& p) {
   hole_fill_result result;
   const size_t width = static_cast<size_t>(ncols) + 1;
   std::vector<double> work(static_cast<size_t>(nrows + 1) * width, p.model_nodata);
-  for (int r = 1; r <= nrows; ++r) {
-    double* cells = grid[r];
-    double* out = work.data() + static_cast<size_t>(r) * width;
-    for (int c = 1; c <= ncols; ++c) {
-      if (cells[c] == p.file_nodata) cells[c] = p.model_nodata;
-      out[c] = cells[c];
-    }
-  }
+  replace_file_nodata(grid, 1, nrows, ncols, p.file_nodata, p.model_nodata);
+  for (int r = 1; r <= nrows; ++r)
+    std::copy(grid[r] + 1, grid[r] + ncols + 1, work.data() + static_cast<size_t>(r) * width + 1);
   const bool search = p.fill_mode == 1 && p.report_holes;
   for (int r = 1; r <= nrows; ++r) {
     const double* cells = grid[r];

@@ -38,6 +38,11 @@ constexpr int HOLE_SEARCH_RINGS = 10;
 bool find_hole_value(const grid_matrix& grid, int nrows, int ncols, int row, int col, double nodata,
                      double& value);
 
+// Cells of rows first..last, columns 1..ncols, that hold the file's nodata get
+// the model's, so that a file's own nodata never reads as a value.
+void replace_file_nodata(grid_matrix& grid, int first, int last, int ncols, double file_nodata,
+                         double model_nodata);
+
 // Rows and columns 1..nrows, 1..ncols of grid (all present). Cells holding the
 // file's nodata get the model's first. A hole is a cell with the model's
 // nodata where the zone grid has data. When at least one hole is found every

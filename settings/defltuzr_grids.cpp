@@ -4,14 +4,13 @@
 // geometry, and the set-up stages that read, fill, divide and distribute them.
 #include <mpi.h>
 
-#include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <sstream>
 #include <string>
 #include <utility>
 
 #include "modelbase/diagstream.h"
+#include "modelbase/gridfile_format.h"
 #include "modelbase/signals.h"
 #include "modelbase/gridstore.h"
 #include "modelbase/textutil.h"
@@ -173,49 +172,41 @@ void defaultini::read_grid_header(int& cols, int& rows, double& xll, double& yll
   file_handle file(std::fopen(path.c_str(), "rb"));
   if (!file) fail_fatal(*diag, 21, "error opening ", path);
 
-  double values[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-  char head[4] = {0, 0, 0, 0};
-  const size_t head_read = std::fread(head, 1, 4, file.get());
-  if (head_read == 4 && std::memcmp(head, "ncol", 4) == 0) {
+  unsigned char probe[FORMAT_PROBE_BYTES];
+  const size_t got = std::fread(probe, 1, sizeof probe, file.get());
+  const grid_format format = detect_grid_format(probe, got);
+  grid_header header;
+  if (format == grid_format::text) {
     std::rewind(file.get());
-    for (int i = 0; i < 6; ++i) {
-      std::string word;
-      if (read_token(file.get(), word, 1200) != 1 || scan_one(file.get(), values[i]) != 1)
-        fail_fatal(*diag, 22, "error reading ", path);
-    }
+    text_scanner scanner(file.get());
+    const text_header_read read = read_text_grid_header(scanner, header);
+    if (read.bad_word) fail_fatal(*diag, 22, header_word_text(read, path));
+    if (read.failed_pair != 0) fail_fatal(*diag, 22, "error reading ", path);
+  } else if (format == grid_format::binary_double) {
+    if (got < FORMAT_PROBE_BYTES)
+      fail_fatal(*diag, 22, "error reading double value from the header of ", path);
+    header = decode_binary_header(probe, format);
+  } else if (format == grid_format::binary_single) {
+    const size_t singles = got / value_bytes(format);
+    if (singles < BINARY_HEADER_COUNT)
+      fail_fatal(*diag, 22, "error reading double value #", singles + 1, " from the header of ",
+                 path);
+    header = decode_binary_header(probe, format);
   } else {
-    std::rewind(file.get());
-    unsigned char bytes[96];
-    const size_t doubles = std::fread(bytes, 8, 12, file.get());
-    double sixth = 0;
-    if (doubles >= 6) std::memcpy(&sixth, bytes + 40, 8);
-    if (doubles >= 6 && sixth == -9999.0) {
-      if (doubles < 12)
-        fail_fatal(*diag, 22, "error reading double value from the header of ", path);
-      std::memcpy(values, bytes, sizeof values);
-    } else {
-      std::rewind(file.get());
-      float singles[6] = {0, 0, 0, 0, 0, 0};
-      const size_t read = std::fread(singles, 4, 6, file.get());
-      if (read < 6 || !(singles[5] == -9999.0f))
-        fail_fatal(*diag, 22, "could not recognise file format (ascii, double or double) for ",
-                   path);
-      std::rewind(file.get());
-      for (int i = 0; i < 12; ++i) {
-        float value = 0;
-        if (std::fread(&value, 4, 1, file.get()) != 1)
-          fail_fatal(*diag, 22, "error reading double value #", i + 1, " from the header of ",
-                     path);
-        values[i] = value;
-      }
-    }
+    // A GIF image has no measures of its own: it cannot give the model's.
+    fail_fatal(*diag, 22, "could not recognise file format (ascii, double or double) for ", path);
   }
-  cols = static_cast<int>(std::floor(values[0]));
-  rows = static_cast<int>(std::floor(values[1]));
-  xll = values[2];
-  yll = values[3];
-  size = values[4];
-  nodata_value = values[5];
+  // The measures size every grid of the run: nothing impossible, and no more
+  // cells than the file can hold.
+  std::string problem = impossible_measure_text(header, path);
+  if (problem.empty()) problem = grid_size_text(format, header, open_file_bytes(file.get()), path);
+  if (!problem.empty()) fail_fatal(*diag, 22, problem);
+  cols = static_cast<int>(header.ncols);
+  rows = static_cast<int>(header.nrows);
+  xll = header.xllcorner;
+  yll = header.yllcorner;
+  size = header.cellsize;
+  nodata_value = header.nodata;
   if (std::fclose(file.release()) != 0) fail_fatal(*diag, 23, "error closing grid ", path);
   disarm_sigint();
 }
@@ -275,7 +266,6 @@ void defaultini::stage_zone_grid_and_division() {
                               halo_receive_list, first_row, last_row);
   mpi_regions = &division.regions;
   mpi_helper = &division.helper;
-  cells_per_process = &cell_counts;
   halo_send = &halo_send_list;
   halo_receive = &halo_receive_list;
   registered_grids += 3;

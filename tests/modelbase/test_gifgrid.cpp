@@ -204,7 +204,13 @@ TEST(GifGrid, BrokenImageDataIsAnErrorNotAWriteOutOfBounds) {
   bytes[6] = 4;
   bytes[8] = 4;
   dir.write("broken.gif", bytes);
-  EXPECT_EQ(decode_error(path), "image data hold more pixels than the logical screen of 4 x 4");
+  EXPECT_EQ(decode_error(path),
+            "image of 10 x 10 pixels at column 0, row 0 does not lie inside the logical screen "
+            "of 4 x 4");
+  // An image of 4 x 1 pixels whose data hold five: clear, then literal 1 five
+  // times (3, 3, 3, 4, 4 bits as the table grows).
+  dir.write("broken.gif", raw_gif(4, 1, 4, 1, std::string("\x4C\x12\x01", 3)));
+  EXPECT_EQ(decode_error(path), "image data hold more pixels than the logical screen of 4 x 1");
   // After a clear code (4) the code 6 is not yet in the table: 0b110100 is 4
   // then 6.
   dir.write("broken.gif", raw_gif(4, 4, 4, 4, std::string("\x34", 1)));
@@ -217,6 +223,54 @@ TEST(GifGrid, BrokenImageDataIsAnErrorNotAWriteOutOfBounds) {
   write_gif(path, ramp(30, 30));
   dir.write("broken.gif", read_file(path).substr(0, FIRST_BLOCK + 40));
   EXPECT_EQ(decode_error(path), GifErrorString(D_GIF_ERR_READ_FAILED));
+}
+
+TEST(GifGrid, ImagesOutsideTheirScreenOrScreensBeyondTheirDataAreRefused) {
+  scratch_dir dir;
+  const std::string path = dir.file("g.gif");
+  struct row {
+    const char* what;
+    int width, height, left, top, iw, ih;
+    std::string text;  // "" when the image decodes
+  };
+  const std::vector<row> rows = {
+      {"image at the screen's corner", 4, 4, 0, 0, 4, 4, ""},
+      {"image inside, moved", 4, 4, 1, 2, 3, 2, ""},
+      {"image one column beyond", 4, 4, 1, 0, 4, 4,
+       "image of 4 x 4 pixels at column 1, row 0 does not lie inside the logical screen of 4 x 4"},
+      {"image one row beyond", 4, 4, 0, 1, 4, 4,
+       "image of 4 x 4 pixels at column 0, row 1 does not lie inside the logical screen of 4 x 4"},
+  };
+  for (const row& r : rows) {
+    // Clear, then literal 1: one pixel, enough for every image here.
+    std::string bytes = raw_gif(r.width, r.height, r.iw, r.ih, std::string("\x0C", 1));
+    bytes[14] = static_cast<char>(r.left);
+    bytes[16] = static_cast<char>(r.top);
+    dir.write("g.gif", bytes);
+    EXPECT_EQ(decode_error(path), r.text.empty() ? "(no error)" : r.text) << r.what;
+  }
+  // A file of 61 bytes declaring a screen of 65535 x 65535 (4.3 GB of
+  // pixels): refused from its header, before a raster of the screen exists.
+  std::string big = raw_gif(65535, 65535, 4, 1, std::string("\x0C", 1));
+  big.resize(61, '\0');
+  dir.write("g.gif", big);
+  GifReader reader(path);
+  int width = 0;
+  int height = 0;
+  try {
+    reader.read_header(width, height);
+    ADD_FAILURE() << "no error";
+  } catch (const gif_decode_error& e) {
+    EXPECT_EQ(e.text,
+              "logical screen of 65535 x 65535 pixels is more than the 61 bytes of the file can "
+              "fill");
+  }
+  // The most compressible image giflib makes, one colour on a large screen,
+  // stays within what its data can fill.
+  write_gif(path, pixel_rows(1500, std::vector<unsigned char>(2000, 3)), {false, false, 2});
+  const gif_raster raster = decode(path);
+  EXPECT_EQ(raster.at(1500, 2000), 3);
+  EXPECT_LT(read_file(path).size(), 20000u);
 }
 
 TEST(GifGrid, CornerPointHalfwayBetweenTwoClassesGetsTheirMean) {
@@ -327,8 +381,19 @@ TEST(GifGrid, DecoderErrorsReachReadGridAsCode22) {
               object.read_grid(path, grid, 0, true, false, 0, false, true, false, false);
             }),
             22);
+  // A screen beyond what the file can fill is refused before its raster.
+  std::string big = read_file(path).substr(0, 200);
+  big[6] = big[7] = big[8] = big[9] = '\xFF';
+  dir.write("label2.gif", big);
+  EXPECT_EQ(thrown_code([&] {
+              object.read_grid(path, grid, 0, true, false, 0, false, true, false, false);
+            }),
+            22);
   EXPECT_TRUE(
       has_fatal(cap, "error reading GIF " + path + " (invalid extension type ID \"0x2\" found)"));
+  EXPECT_TRUE(has_fatal(cap, "error reading GIF " + path +
+                                 " (logical screen of 65535 x 65535 pixels is more than the 200 "
+                                 "bytes of the file can fill)"));
 }
 
 }  // namespace

@@ -65,6 +65,8 @@ TEST(GridFile, BadFilesGiveTheirCodeAndEntry) {
       {"empty file", "", true, 22, unknown},
       {"header number not a number", "ncols abc\n", true, 22,
        "error reading ascii value #1 from @"},
+      {"misspelt keywords", "ncol 3\nrowz 2\nx 1000.75\ny 2000\nsize 25\nnd -9999\n1 2 3 4 5 6",
+       true, 22, "unknown word \"ncol\" in line 1 of the header of @ (expected ncols)"},
       {"header of four pairs", "ncols 3\nnrows 2\nxllcorner 1000\nyllcorner 2000\n", true, 22,
        "error reading ascii value #5 from @"},
       {"body too short", text_grid("nodata_value -9999\n", "1 2 3\n4 5\n"), true, 22,
@@ -109,7 +111,7 @@ TEST(GridFile, BadFilesGiveTheirCodeAndEntry) {
   }
 }
 
-TEST(GridFile, FilesThatFitAreReadWhateverTheirKeywords) {
+TEST(GridFile, FilesThatFitAreRead) {
   struct row {
     const char* what;
     std::string bytes;
@@ -117,7 +119,9 @@ TEST(GridFile, FilesThatFitAreReadWhateverTheirKeywords) {
   };
   const std::vector<row> rows = {
       {"text", VALID_TEXT, 1000},
-      {"misspelt keywords", "ncol 3\nrowz 2\nx 1000.75\ny 2000\nsize 25\nnd -9999\n1 2 3 4 5 6",
+      {"fractional corner, free line breaks",
+       "ncols 3\nnrows 2\nxllcorner 1000.75\nyllcorner 2000\ncellsize 25\nnodata_value -9999\n"
+       "1 2 3 4 5 6",
        1000},
       {"file nodata below the model's", text_grid("nodata_value -99999\n", "1 2 3\n4 5 6\n"), 1000},
       {"double", binary_grid(false, -9999), 1000},
