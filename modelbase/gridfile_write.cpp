@@ -1,6 +1,10 @@
 // Writing grid files: text grids with their six header lines, binary grids
 // with the 12-number header whose statistics cover the cells of the zone
 // spans. Process 0 writes whole grids after gathering them.
+//
+// A grid is written under a temporary name beside its file and renamed onto
+// it once complete: a failed write leaves the previous file, never a partial
+// one. An output never replaces a file that the run has read.
 #include <algorithm>
 #include <cstdio>
 #include <string>
@@ -9,7 +13,9 @@
 #include "modelbase/diagstream.h"
 #include "modelbase/signals.h"
 #include "modelbase/gridfile_format.h"
+#include "modelbase/gridstore.h"
 #include "modelbase/modelobject.h"
+#include "modelbase/outputfile.h"
 #include "modelbase/textutil.h"
 
 namespace {
@@ -37,11 +43,16 @@ void modelobject::write_grid_file(const std::string& file_name, const grid_matri
   file_operation_guard guard(sigint_after::arm);
   std::string path = file_name;
   if (output_directory != nullptr) prefix_directory(*output_directory, path);
+  path = output_path_sparing_inputs(*diag, store, path, output_directory);
+  if (path.empty()) return;
   const grid_measures model{ncols, nrows, xllcorner, yllcorner, cellsize, nodata};
   grid_header header = model_header();
+  // Declared before the stream, so that the stream is closed before the
+  // temporary is removed on a failure.
+  pending_file pending(path);
 
   if (as_text) {
-    file_handle file(std::fopen(path.c_str(), "w"));
+    file_handle file(pending.create_stream("w"));
     if (!file) fail_fatal(*diag, 26, "error creating ", path, " for writing in text mode.");
     text_writer out(file.get());
     out.put(text_grid_header(model));
@@ -69,12 +80,14 @@ void modelobject::write_grid_file(const std::string& file_name, const grid_matri
       for (int row = first; row <= last; ++row) out.put(lines[static_cast<size_t>(row - first)]);
     }
     finish_text_file(out, file, path, header);
+    if (!pending.commit())
+      fail_fatal(*diag, 26, "error creating ", path, " for writing in text mode.");
     return;
   }
 
   const grid_format format =
       double_precision ? grid_format::binary_double : grid_format::binary_single;
-  file_handle file(std::fopen(path.c_str(), "wb"));
+  file_handle file(pending.create_stream("wb"));
   if (!file) fail_fatal(*diag, 26, "error creating ", path, " for writing in binary mode.");
   const std::vector<unsigned char> head = encode_binary_header(header, format);
   if (std::fwrite(head.data(), 1, head.size(), file.get()) != head.size()) fail_write(path, 18);
@@ -110,6 +123,8 @@ void modelobject::write_grid_file(const std::string& file_name, const grid_matri
     fail_write(path, 18);
   file_header = header;
   if (std::fclose(file.release()) != 0) fail_fatal(*diag, 27, "error closing ", path);
+  if (!pending.commit())
+    fail_fatal(*diag, 26, "error creating ", path, " for writing in binary mode.");
 }
 
 void modelobject::write_grid_region(const std::string& file_name, grid_matrix& grid, bool as_text,

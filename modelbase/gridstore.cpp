@@ -1,11 +1,14 @@
 #include "modelbase/gridstore.h"
 
+#include <sys/stat.h>
+
 #include <cmath>
 #include <new>
 #include <stdexcept>
 
 #include "modelbase/diagstream.h"
 #include "modelbase/modelobject.h"
+#include "modelbase/textutil.h"
 
 write_code_digits split_write_code(unsigned code) {
   write_code_digits d;
@@ -36,6 +39,73 @@ int grid_store::first_free(int from) const {
   for (int i = from < 1 ? 1 : from; i < GRID_STORE_FULL; ++i)
     if (is_free(i)) return i;
   return GRID_STORE_FULL;
+}
+
+// ---- files the run read ----
+
+namespace {
+
+bool file_identity(const std::string& path, unsigned long long& device, unsigned long long& inode) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return false;
+  device = static_cast<unsigned long long>(info.st_dev);
+  inode = static_cast<unsigned long long>(info.st_ino);
+  return true;
+}
+
+}  // namespace
+
+void grid_store::note_read_file(const std::string& path) {
+  // Grids read again (periodic re-reading) are noted once.
+  for (const read_file& known : read_files_)
+    if (known.path == path) return;
+  read_file entry;
+  entry.path = path;
+  entry.identified = file_identity(path, entry.device, entry.inode);
+  read_files_.push_back(std::move(entry));
+}
+
+const std::string* grid_store::read_file_named_by(const std::string& path) const {
+  if (read_files_.empty()) return nullptr;
+  for (const read_file& known : read_files_)
+    if (known.path == path) return &known.path;
+  // A different spelling ("in/../in/a.asc", an absolute path for a relative
+  // one, a link) can only replace an input that exists, so the file's
+  // identity settles it.
+  unsigned long long device = 0;
+  unsigned long long inode = 0;
+  if (!file_identity(path, device, inode)) return nullptr;
+  for (const read_file& known : read_files_)
+    if (known.identified && known.device == device && known.inode == inode) return &known.path;
+  return nullptr;
+}
+
+bool grid_store::first_warning_for(const std::string& read_path) {
+  return warned_inputs_.insert(read_path).second;
+}
+
+std::string output_path_sparing_inputs(DiagStream& diag, grid_store* store, const std::string& path,
+                                       const std::string* output_directory) {
+  if (store == nullptr) return path;
+  const std::string* input = store->read_file_named_by(path);
+  if (input == nullptr) return path;
+  const std::string read_path = *input;
+  const size_t slash = path.rfind('/');
+  std::string moved = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (output_directory != nullptr) prefix_directory(*output_directory, moved);
+  const std::string names[2] = {moved, moved + ".out"};
+  const bool warn = store->first_warning_for(read_path);
+  for (const std::string& target : names) {
+    if (store->read_file_named_by(target) != nullptr) continue;
+    if (warn)
+      diag_entry(diag, "WARNING: ", read_path, " was read by this run and is not replaced; ",
+                 "the output goes to ", target);
+    return target;
+  }
+  if (warn)
+    diag_entry(diag, "WARNING: ", read_path, " was read by this run and is not replaced; ",
+               names[0], " and ", names[1], " were read as well, so this output is not written");
+  return std::string();
 }
 
 // ---- modelobject: look-ups ----

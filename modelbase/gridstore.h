@@ -13,11 +13,13 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "modelbase/matrices.h"
 
+class DiagStream;
 class modelobject;
 
 constexpr int GRID_STORE_ENTRIES = 1001;  // indices 0 .. 1000; 0 is never used
@@ -140,6 +142,35 @@ class grid_store {
   // registered.
   std::function<void(modelobject& owner, int index)> write_at_registration;
 
+  // ---- files the run read ----
+  // Process 0 notes every grid and stack file it opens for reading (the path
+  // as opened), so that no output of the run replaces one of them.
+  void note_read_file(const std::string& path);
+  // The noted file that path names, by the same text or as the same file
+  // reached by another spelling or a link; nullptr when none.
+  const std::string* read_file_named_by(const std::string& path) const;
+  // True the first time it is asked for a noted file: one warning per input.
+  bool first_warning_for(const std::string& read_path);
+
  private:
+  struct read_file {
+    std::string path;
+    bool identified = false;  // device and inode known
+    unsigned long long device = 0;
+    unsigned long long inode = 0;
+  };
   std::vector<grid_entry> entries_;
+  std::vector<read_file> read_files_;
+  std::set<std::string> warned_inputs_;
 };
+
+// The path an output meant for path is written to. That is path itself,
+// unless it names a file the run read; such an output goes into the output
+// directory under path's base name instead, with a WARNING naming both
+// paths. Where the output folder is the input folder, that name is the
+// input again, and the output goes to the base name with ".out" appended
+// (a result is not dropped). Empty, with a WARNING, when both names are
+// files the run read: nothing is written. Without a store every path is its
+// own.
+std::string output_path_sparing_inputs(DiagStream& diag, grid_store* store, const std::string& path,
+                                       const std::string* output_directory);

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "modelbase/diagstream.h"
+#include "modelbase/outputfile.h"
 #include "modelbase/signals.h"
 
 efficiency_values efficiency_of(const comparison_sums& sums) {
@@ -58,27 +59,26 @@ int routstatistic::write_header(const std::string& name, const std::string& text
                                 statistics_registry* registry, int registry_size) {
   if (off()) return 0;
   file_operation_guard guard(sigint_after::disarm);
-  open_file("wt");
   entity_name_ = name + "_submodel:" + text;
   const int columns = column_count();
   std::fill(current_values_.begin(), current_values_.end(), 0.0);
   std::fill(observed_.begin(), observed_.end(), 0.0);
-  std::fputs("YY\tMM\tDD\tHH", file_);
+  std::string header = "YY\tMM\tDD\tHH";
   int next_listed = 1;
   int column = 0;
   for (int z = 1; z <= zone_count_ && column < columns; ++z) {
     if (!zone_is_column(z, next_listed)) continue;
     ++column;
-    std::fprintf(file_, "\t\"%.0lf\"", zones_[z].code);
+    append_format(header, "\t\"%.0lf\"", zones_[z].code);
     const auto c = static_cast<size_t>(column);
     column_codes_[c] = companion_codes_[c] = static_cast<int>(zones_[z].code);
     share_values_[c] = companion_values_[c] = zone_values_[static_cast<size_t>(z)];
   }
-  std::fputc('\n', file_);
-  std::fprintf(file_, "%s\n", entity_name_.c_str());
-  std::fputs("--\t--\t--\t--", file_);
-  for (int c = 1; c <= column; ++c) std::fprintf(file_, "\t%.7lf", share_values_[c]);
-  std::fputc('\n', file_);
+  header += "\n" + entity_name_ + "\n";
+  header += "--\t--\t--\t--";
+  for (int c = 1; c <= column; ++c) append_format(header, "\t%.7lf", share_values_[c]);
+  header += "\n";
+  write_whole_file(header);
 
   int result = 0;
   const int slot = register_image(registry, registry_size, 0);
@@ -90,7 +90,6 @@ int routstatistic::write_header(const std::string& name, const std::string& text
       result = next;
     }
   }
-  close_file();
   return result;
 }
 
@@ -128,7 +127,7 @@ void routstatistic::write_efficiency_tables(const comparison_table& lin,
   if (off()) return;
   write_rows();
   file_operation_guard guard(sigint_after::disarm);
-  open_file("a+");
+  std::string tables;
   const int decimals = precision_ - 1;
   const char* const dashes = "----------------------\n";
   struct block {
@@ -142,10 +141,10 @@ void routstatistic::write_efficiency_tables(const comparison_table& lin,
                            {"coeff.var.lin", "COEFF.VAR.LIN", &lin, false},
                            {"coeff.var.log", "COEFF.VAR.LOG", &log, false}};
   for (int b = 0; b < 4; ++b) {
-    std::fputs(dashes, file_);
+    tables += dashes;
     for (int i = 1; i <= EFFICIENCY_SHIFTS; ++i) {
       const int shift = i - 11;
-      std::fprintf(file_, "%s\t%d", shift == 0 ? blocks[b].upper : blocks[b].lower, shift);
+      append_format(tables, "%s\t%d", shift == 0 ? blocks[b].upper : blocks[b].lower, shift);
       const comparison_sums* sums = (*blocks[b].sums)[static_cast<size_t>(i - 1)];
       int next_listed = 1;
       for (int z = 1; z <= zone_count_; ++z) {
@@ -163,13 +162,13 @@ void routstatistic::write_efficiency_tables(const comparison_table& lin,
           column = true;
           ++next_listed;
         }
-        if (column) std::fprintf(file_, "\t%.*lf", decimals, value);
+        if (column) append_format(tables, "\t%.*lf", decimals, value);
       }
-      std::fputc('\n', file_);
+      tables += '\n';
     }
   }
-  std::fputs(dashes, file_);
-  close_file();
+  tables += dashes;
+  append_block(tables);
 }
 
 void routstatistic::release() {

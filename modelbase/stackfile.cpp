@@ -6,7 +6,9 @@
 // Binary writing puts every cell at its own place in the file: each process
 // writes its own cells, process 0 in addition every cell outside the division
 // as nodata, so that the file is complete and the same for any number of
-// processes.
+// processes. A stack is written under a temporary name in its folder (every
+// process the same one) and renamed by process 0 once all processes have
+// closed it, so that a failed write never leaves a partial stack.
 #include <mpi.h>
 
 #include <cmath>
@@ -19,6 +21,7 @@
 #include "modelbase/gridfile_mpi.h"
 #include "modelbase/gridstore.h"
 #include "modelbase/modelobject.h"
+#include "modelbase/outputfile.h"
 #include "modelbase/textutil.h"
 
 namespace {
@@ -53,6 +56,31 @@ std::string short_read_text(grid_format format, const std::string& path) {
   return std::string(format == grid_format::binary_single ? "error reading float stack "
                                                           : "error reading double stack ") +
          path;
+}
+
+// The entry of a stack file too small, or a binary one too large, for the
+// values its header declares; empty when the file fits. A binary file too
+// small gets the entry of the short read it would come to.
+std::string stack_size_text(grid_format format, const grid_header& header, int levels,
+                            long long file_bytes, const std::string& path) {
+  const long long values = declared_values(header, levels + 1LL);
+  const declared_size size = check_declared_size(format, values, file_bytes);
+  if (size == declared_size::fits) return {};
+  const std::string bytes = std::to_string(file_bytes) + " bytes";
+  const std::string declared = format_measure(header.ncols) + " x " +
+                               format_measure(header.nrows) + " cells of " +
+                               std::to_string(levels + 1LL) + " values";
+  if (format == grid_format::text)
+    return "error reading ascii stack " + path + ": " + bytes + " cannot hold the " + declared +
+           " of its header (at least 2 bytes per value)";
+  const long long value_size = static_cast<long long>(value_bytes(format));
+  const int ncols = static_cast<int>(header.ncols);
+  if (size == declared_size::too_small)
+    return short_read_text(format, path) +
+           cell_position(std::max(0LL, file_bytes / value_size - BINARY_HEADER_COUNT), ncols,
+                         levels, false);
+  return short_read_text(format, path) + ": " + bytes + ", but its header and " + declared +
+         " take " + std::to_string((values + BINARY_HEADER_COUNT) * value_size);
 }
 
 // Rows first..last of a binary stack through MPI-IO into stack.
@@ -110,6 +138,7 @@ void modelobject::read_stack(const std::string& file_name, stack_matrix& stack,
     try {
       file.reset(std::fopen(path.c_str(), "rb"));
       if (!file) throw file_failure{21, "error opening " + path};
+      if (store != nullptr) store->note_read_file(path);  // no output may replace it
       diag_entry(*diag, "reading ", path, " for ", name, "...");
       unsigned char probe[FORMAT_PROBE_BYTES];
       const size_t got = std::fread(probe, 1, sizeof probe, file.get());
@@ -135,6 +164,8 @@ void modelobject::read_stack(const std::string& file_name, stack_matrix& stack,
         std::fseek(file.get(), static_cast<long>(BINARY_HEADER_COUNT * value_bytes(format)),
                    SEEK_SET);
       }
+      const std::string impossible = impossible_measure_text(header, path);
+      if (!impossible.empty()) throw file_failure{22, impossible};
       const double levels = std::floor(header.stddev);
       if (!(levels >= 0 && levels < 1e9)) throw file_failure{22, "error reading from " + path};
       if (!stack_file_fits(model, header)) {
@@ -146,6 +177,9 @@ void modelobject::read_stack(const std::string& file_name, stack_matrix& stack,
         if (std::fclose(raw) != 0) throw file_failure{23, "error closing stack (1) " + path};
         throw file_failure{24, ""};
       }
+      const std::string size_problem = stack_size_text(
+          format, header, static_cast<int>(levels), open_file_bytes(file.get()), path);
+      if (!size_problem.empty()) throw file_failure{22, size_problem};
       file_header = header;
       packet.format = static_cast<int>(format);
       packet.levels = static_cast<int>(levels);
@@ -261,7 +295,10 @@ void modelobject::write_stack(const std::string& file_name, const stack_matrix& 
 
   if (as_text) {
     if (rank != 0) return;
-    file_handle file(std::fopen(path.c_str(), "w"));
+    path = output_path_sparing_inputs(*diag, store, path, output_directory);
+    if (path.empty()) return;
+    pending_file pending(path);
+    file_handle file(pending.create_stream("w"));
     if (!file) fail_fatal(*diag, 26, "error opening ", path);
     text_writer out(file.get());
     out.put(text_stack_header(model, levels));
@@ -276,6 +313,7 @@ void modelobject::write_stack(const std::string& file_name, const stack_matrix& 
       }
     }
     finish_text_file(out, file, path, header);
+    if (!pending.commit()) fail_fatal(*diag, 26, "error opening ", path);
     return;
   }
 
@@ -284,14 +322,31 @@ void modelobject::write_stack(const std::string& file_name, const stack_matrix& 
   const long long size = static_cast<long long>(value_bytes(format));
   const long long header_bytes = BINARY_HEADER_COUNT * size;
   const long long cell_bytes = static_cast<long long>(depth) * size;
-  MPI_File file;
+  // Process 0 knows the files the run read; it decides the name (empty:
+  // not written) and makes the temporary file for all.
+  if (rank == 0) path = output_path_sparing_inputs(*diag, store, path, output_directory);
+  broadcast_string(path);
+  if (path.empty()) return;
+  const std::string create_error = "error creating " + path + " for writing in binary mode.";
+  std::optional<pending_file> pending;
+  std::string temporary;
   file_failure failure;
-  if (MPI_File_open(MPI_COMM_WORLD, path.c_str(), MPI_MODE_CREATE | MPI_MODE_WRONLY, MPI_INFO_NULL,
-                    &file) != MPI_SUCCESS)
-    failure = {26, "error creating " + path + " for writing in binary mode."};
+  if (rank == 0) {
+    pending.emplace(path);
+    if (pending->create())
+      temporary = pending->temporary();
+    else
+      failure = {26, create_error};
+  }
+  broadcast_string(temporary);
+  settle_failures(*diag, failure);
+  MPI_File file;
+  if (MPI_File_open(MPI_COMM_WORLD, temporary.c_str(), MPI_MODE_WRONLY, MPI_INFO_NULL, &file) !=
+      MPI_SUCCESS)
+    failure = {26, create_error};
   settle_failures(*diag, failure);
   const std::string write_error = "write error " + path + " ! (18)";
-  // A file that existed before keeps no bytes beyond the new end.
+  // The file gets its whole length, whichever cells each process writes.
   if (MPI_File_set_size(file, header_bytes + static_cast<long long>(nrows) * ncols * cell_bytes) !=
       MPI_SUCCESS)
     failure = {18, write_error};
@@ -346,5 +401,9 @@ void modelobject::write_stack(const std::string& file_name, const stack_matrix& 
   if (MPI_File_close(&file) != MPI_SUCCESS && failure.code == 0)
     failure = {27, "error closing " + path};
   file_header = header;
+  // Every process has closed the file here: a failure anywhere removes the
+  // temporary on process 0 (with pending), success renames it once.
+  settle_failures(*diag, failure);
+  if (rank == 0 && !pending->commit()) failure = {26, create_error};
   settle_failures(*diag, failure);
 }

@@ -9,6 +9,7 @@
 #include "modelbase/diagstream.h"
 #include "modelbase/signals.h"
 #include "modelbase/distribution.h"
+#include "modelbase/outputfile.h"
 #include "modelbase/textutil.h"
 
 statistics_code_parts split_statistics_code(int code) {
@@ -129,26 +130,51 @@ void zonalstatistic::close_file() {
   if (f == nullptr || std::fclose(f) != 0) fail_fatal(*diag_, 16, "cannot close ", file_name_);
 }
 
+void zonalstatistic::write_whole_file(const std::string& text) {
+  pending_file pending(file_name_);
+  std::FILE* file = pending.create_stream("w");
+  if (file == nullptr) fail_fatal(*diag_, 15, "error opening \n", file_name_);
+  const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+  if (std::fclose(file) != 0 || !written) fail_fatal(*diag_, 16, "cannot close ", file_name_);
+  if (!pending.commit()) fail_fatal(*diag_, 15, "error opening \n", file_name_);
+}
+
+// What "nothing half-written" means for a file that grows by appended
+// blocks: after a failed append the file holds exactly the rows it held
+// before, never part of a block. Writing a temporary copy of the whole file
+// for every block would make a long run quadratic in its output, so a block
+// is appended in place and cut off again when the disk does not take all of
+// it.
+void zonalstatistic::append_block(const std::string& text) {
+  open_file("a+");
+  if (!append_whole_block(file_, text)) {
+    std::fclose(file_);
+    file_ = nullptr;
+    fail_fatal(*diag_, 16, "cannot close ", file_name_);
+  }
+  close_file();
+}
+
 void zonalstatistic::write_rows() {
   if (off() || row_dates_.empty()) return;
   file_operation_guard guard(sigint_after::arm);
   *diag_ << "write " << file_name_;
-  open_file("a+");
   const long rows = rows_in_use();
+  std::string block;
   for (long r = 0; r < rows; ++r) {
     const row_date& d = row_dates_[static_cast<size_t>(r)];
-    std::fprintf(file_, "%2ld\t%2ld\t%2ld\t%2ld", static_cast<long>(d.year),
-                 static_cast<long>(d.month), static_cast<long>(d.day), static_cast<long>(d.hour));
+    append_format(block, "%2ld\t%2ld\t%2ld\t%2ld", static_cast<long>(d.year),
+                  static_cast<long>(d.month), static_cast<long>(d.day), static_cast<long>(d.hour));
     const double* values = row_values_.data() + r * (values_per_row_ + 1);
     for (long k = 0; k < values_in_row_; ++k) {
       if (precision_ < 99)
-        std::fprintf(file_, "\t%.*f", precision_, values[k]);
+        append_format(block, "\t%.*f", precision_, values[k]);
       else
-        std::fprintf(file_, "\t%.6g", values[k]);
+        append_format(block, "\t%.6g", values[k]);
     }
-    std::fputc('\n', file_);
+    block.push_back('\n');
   }
-  close_file();
+  append_block(block);
   *diag_ << "(" << (static_cast<long>(values_per_row_) * 8 + 32) * rows << " of "
          << STATISTICS_BUFFER_BYTES << " buffer-bytes)"
          << "[end-entry]";
@@ -300,31 +326,30 @@ int zonalstatistic::write_header(const std::string& name, const std::string& tex
                                  statistics_registry* registry, int registry_size) {
   if (rank_ != 0 || off()) return -1;
   file_operation_guard guard(sigint_after::disarm);
-  open_file("wt");
   entity_name_ = name + "_submodel:" + text;
   const int columns = column_count();
   std::fill(current_values_.begin(), current_values_.end(), 0.0);
   std::fill(second_values_.begin(), second_values_.end(), 0.0);
   int next_listed = 1;
   int column = 0;
-  std::fputs("YY\tMM\tDD\tHH", file_);
+  std::string header = "YY\tMM\tDD\tHH";
   for (int z = 1; z <= zone_count_ && column < columns; ++z) {
     if (!zone_is_column(z, next_listed)) continue;
     ++column;
-    std::fprintf(file_, "\t\"%.0lf\"", zones_[z].code);
+    append_format(header, "\t\"%.0lf\"", zones_[z].code);
     share_values_[static_cast<size_t>(column)] = zones_[z].share;
     column_codes_[static_cast<size_t>(column)] = static_cast<int>(zones_[z].code);
   }
-  std::fputs("\ttot_average\n", file_);
+  header += "\ttot_average\n";
   share_values_[static_cast<size_t>(column) + 1] = 1.0;
   column_codes_[static_cast<size_t>(column) + 1] = 0;
-  std::fprintf(file_, "%s\n", entity_name_.c_str());
-  std::fputs("--\t--\t--\t--", file_);
-  for (int c = 1; c <= column; ++c) std::fprintf(file_, "\t%.7lf", share_values_[c]);
-  std::fputs("\t1.0000\n", file_);
+  header += entity_name_ + "\n";
+  header += "--\t--\t--\t--";
+  for (int c = 1; c <= column; ++c) append_format(header, "\t%.7lf", share_values_[c]);
+  header += "\t1.0000\n";
+  write_whole_file(header);
   const int slot = register_image(registry, registry_size, 0);
   if (slot >= 0) registry->records[static_cast<size_t>(slot)] = image_;
-  close_file();
   return 0;
 }
 

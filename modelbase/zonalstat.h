@@ -121,6 +121,13 @@ class zonalstatistic {
   void copy_to_accumulators();
   void clear_accumulators();
   void point_image_at_arrays();
+  // The file as a whole (the header lines), written under a temporary name
+  // and renamed onto the file: 15 when it cannot be made, 16 when it cannot
+  // be written or closed.
+  void write_whole_file(const std::string& text);
+  // Appends text (rows, tables) as one block: all of it, or nothing when
+  // the disk refuses part of it. 15 / 16 as above.
+  void append_block(const std::string& text);
   int register_image(statistics_registry* registry, int registry_size, int from) const;
   void free_buffers();
 

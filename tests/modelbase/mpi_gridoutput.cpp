@@ -5,11 +5,14 @@
 #include <mpi.h>
 
 #include <cstdio>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "modelbase/gridfile_fixture.h"
 #include "modelbase/gridoutput.h"
 #include "settings/division_fixture.h"
+#include "support/small_tmpfs.h"
 
 namespace {
 
@@ -96,6 +99,63 @@ TEST(GridOutputMpi, WrittenValuesDoNotDependOnTheProcessCount) {
                       valid(r, c) ? 100.0 * l + base_value(r, c) : N)
                 << name << " " << r << "," << c << "," << l;
     }
+  }
+  MPI_Barrier(MPI_COMM_WORLD);
+}
+
+TEST(GridOutputMpi, BinaryStacksAreWholeOrAbsentAndSpareTheirInput) {
+  // Every process writes its cells of one temporary file, which process 0
+  // renames once all have closed it. A full disk fails on every process
+  // with 18 and leaves the stack written before as it was; a stack written
+  // under the name of the stack the run read goes to the working folder.
+  division_run d(zone_rows(ZONES), speed_files{{"1", "3", "2"}, true});
+  ASSERT_EQ(d.code, 0);
+  d.object.set_band(d.own_first, d.own_last);
+  small_tmpfs disk;
+  if (!disk.mounted()) GTEST_SKIP() << disk.skip_reason();
+  shared_workdir work;
+  const std::string path = disk.file("s.stk");
+  stack_matrix first = d.band_stack(2, 1.0);
+  d.object.write_stack(path, first, 2, false, true);
+  const std::string written = d.rank == 0 ? read_file(path) : std::string();
+
+  disk.fill();
+  stack_matrix second = d.band_stack(2, 2.0);
+  EXPECT_EQ(thrown_code([&] { d.object.write_stack(path, second, 2, false, true); }), 18);
+  disk.free_space();
+  if (d.rank == 0) {
+    EXPECT_EQ(read_file(path), written);
+    EXPECT_EQ(disk.names(), std::set<std::string>{"s.stk"});
+  }
+
+  stack_matrix read;
+  d.object.read_stack(path, read, false);
+  EXPECT_EQ(thrown_code([&] { d.object.write_stack(path, second, 2, false, true); }), INT_MIN);
+  MPI_Barrier(MPI_COMM_WORLD);
+  if (d.rank == 0) {
+    EXPECT_EQ(read_file(path), written);
+    // Own cells hold 2 in every level, cells outside the division nodata.
+    const std::vector<double> moved = [] {
+      std::vector<double> values;
+      std::FILE* f = std::fopen("s.stk", "rb");
+      if (f == nullptr) return values;
+      double v = 0;
+      for (int k = 0; std::fread(&v, 8, 1, f) == 1; ++k)
+        if (k >= 12) values.push_back(v);
+      std::fclose(f);
+      return values;
+    }();
+    ASSERT_EQ(moved.size(), static_cast<size_t>(d.nrows * d.ncols * 3));
+    for (int r = 1; r <= d.nrows; ++r)
+      for (int c = 1; c <= d.ncols; ++c)
+        EXPECT_EQ(
+            moved[static_cast<size_t>(((r - 1) * d.ncols + c - 1) * 3 + 2)],
+            zone_rows(ZONES)[static_cast<size_t>(r - 1)][static_cast<size_t>(c - 1)] != N ? 2.0 : N)
+            << r << "," << c;
+    EXPECT_TRUE(has_fatal(d.cap, "write error " + path + " ! (18)"));
+    EXPECT_TRUE(has_entry(d.cap, 2,
+                          path + " was read by this run and is not replaced; the output goes to "
+                                 "s.stk"));
   }
   MPI_Barrier(MPI_COMM_WORLD);
 }

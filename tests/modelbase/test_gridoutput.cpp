@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "modelbase/gridfile_fixture.h"
 #include "modelbase/gridoutput.h"
 #include "modelbase/gridstore.h"
 #include "modelbase/modelobject.h"
@@ -119,8 +120,10 @@ const double ZONE[3][4] = {{1, 1, 1, 1}, {1, NODATA, 2, 2}, {NODATA, 2, 2, 2}};
 class output_object : public modelobject {
  public:
   output_object(DiagStream& stream, grid_store& shared, const std::string* out_dir)
-      : modelobject(make_args(stream, out_dir)) {
+      : modelobject(&stream, "") {
     name = "output_object";
+    write_ascii_grids = 1;
+    output_directory = out_dir;
     ncols = 4;
     nrows = 3;
     first_row = 1;
@@ -138,14 +141,9 @@ class output_object : public modelobject {
     mpi_regions = regions;
     strips = spans;
   }
-
- private:
-  static modelobject_args make_args(DiagStream& stream, const std::string* out_dir) {
-    modelobject_args args;
-    args.diag = &stream;
-    args.write_ascii_grids = 1;
-    args.output_directory = out_dir;
-    return args;
+  void set_directories(const std::string* in, const std::string* out) {
+    input_directory = in;
+    output_directory = out;
   }
 };
 
@@ -456,6 +454,104 @@ TEST(GridOutputByWriteCode, NotDistributedCountsEveryZoneCell) {
     f.object.output_grid(3, distributed, 0);
     EXPECT_EQ(f.store[3].sum_grid[1][4], distributed == 0 ? 8.0 : NODATA);
     EXPECT_EQ(f.store[3].sum_grid[1][3], 6.0);
+  }
+}
+
+// The values of a text grid file after its six header lines.
+std::vector<double> grid_file_values(const std::string& path) {
+  std::istringstream in(read_file(path));
+  std::string word;
+  double value = 0;
+  for (int k = 0; k < 6; ++k) in >> word >> value;
+  std::vector<double> values;
+  while (in >> value) values.push_back(value);
+  return values;
+}
+
+TEST(GridOutputByWriteCode, AnOutputNeverReplacesAFileTheRunRead) {
+  // The grid "soil" (write code 8) is read from in/soil.asc. At the end of
+  // the run it is written under its plain name; where that name is the file
+  // read, it goes to the output folder under its base name instead; when
+  // that is the file read as well, under the base name with ".out"; when
+  // that was read too, nowhere.
+  struct row {
+    const char* what;
+    bool absolute_folders;  // else relative to the working directory
+    std::string input_folder, output_folder, file_name;
+    bool out_name_read;   // in/soil.asc.out is read as well
+    std::string written;  // where the plain-name output lands; "" nowhere
+    bool warned;
+  };
+  const row rows[] = {
+      {"absolute input name", true, "in/", "out/", "$abs/in/soil.asc", false, "out/soil.asc", true},
+      {"relative name reaching the input from the output folder", false, "in/", "out/",
+       "../in/soil.asc", false, "out/soil.asc", true},
+      {"relative name, separate folders", false, "in/", "out/", "soil.asc", false, "out/soil.asc",
+       false},
+      {"relative name, one folder for input and output", false, "in/", "in/", "soil.asc", false,
+       "in/soil.asc.out", true},
+      {"one folder, both names read", false, "in/", "in/", "soil.asc", true, "", true},
+  };
+  const std::string input_text =
+      "ncols 4\nnrows 3\nxllcorner 0\nyllcorner 0\ncellsize 100\nnodata_value -9999\n"
+      "1 2 3 4\n5 -9999 7 8\n-9999 10 11 12\n";
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.what);
+    output_fixture f(0);
+    const std::string abs = f.cap.dir.path() + "/";
+    scratch_dir work;
+    scratch_workdir cwd(work.path());
+    const std::string root = r.absolute_folders ? abs : std::string();
+    const std::string base = r.absolute_folders ? abs : work.path() + "/";
+    std::filesystem::create_directories(base + "in");
+    std::filesystem::create_directories(base + "out");
+    const std::string input_path = base + "in/soil.asc";
+    dir_write(input_path, input_text);
+    const std::string in_dir = root + r.input_folder;
+    const std::string out_dir = root + r.output_folder;
+    f.object.set_directories(&in_dir, &out_dir);
+    std::string file_name = r.file_name;
+    if (file_name.rfind("$abs/", 0) == 0) file_name = abs + file_name.substr(5);
+
+    grid_matrix other;
+    if (r.out_name_read) {
+      dir_write(input_path + ".out", input_text);
+      f.object.read_grid("soil.asc.out", other, 0, true, false, 0, false, false, false, false);
+    }
+    grid_matrix soil;
+    f.object.read_grid(file_name, soil, 0, true, false, 0, false, false, false, false);
+    f.object.register_grid(4, file_name, &soil, nullptr, 0, "soil", 8, 1, 3);
+    const output_date& end = SERIES[3];
+    f.object.set_output_date(end.hour, end.day, end.month, end.year);
+    f.object.output_grid(4, 1, 0);
+
+    EXPECT_EQ(read_file(input_path), input_text);
+    if (r.out_name_read) {
+      EXPECT_EQ(read_file(input_path + ".out"), input_text);
+    }
+    // The ".filled" copy of the step, written beside the name's folder.
+    const std::string filled =
+        (file_name[0] == '/' ? "" : base + r.output_folder) + file_name + ".filled";
+    const std::vector<double> values = grid_file_values(filled);
+    ASSERT_EQ(values.size(), 12U) << filled;
+    EXPECT_EQ(values[0], 1);
+    if (!r.written.empty()) {
+      EXPECT_EQ(grid_file_values(base + r.written), values);
+    }
+    const std::string read_path = (file_name[0] == '/' ? "" : in_dir) + file_name;
+    const std::string warning =
+        r.written.empty()
+            ? read_path + " was read by this run and is not replaced; " + out_dir + file_name +
+                  " and " + out_dir + file_name +
+                  ".out were read as well, so this output is not "
+                  "written"
+            : read_path + " was read by this run and is not replaced; the output goes to " + root +
+                  r.written;
+    EXPECT_EQ(count_of(f.cap.console(), "was read by this run"), r.warned ? 1 : 0)
+        << f.cap.console();
+    if (r.warned) {
+      EXPECT_TRUE(has_entry(f.cap, 2, warning)) << f.cap.console();
+    }
   }
 }
 
