@@ -3,9 +3,11 @@
 #include <mpi.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 
 #include "modelbase/diagstream.h"
 #include "modelbase/signals.h"
@@ -20,6 +22,7 @@ constexpr int LEVEL_COUNT_WRONG = 1007;
 constexpr int FILE_NOT_CREATED = 1007;
 constexpr int POINT_OUTSIDE = 1008;
 constexpr int FILE_NOT_APPENDED = 65;
+constexpr int WRITE_FAILED = 18;
 constexpr int LAST_SEARCHED_ENTRY = 999;
 constexpr int64_t BYTES_PER_VALUE = 8;  // [bytes]
 constexpr int64_t BYTES_PER_ROW = 32;   // [bytes] the date of a row
@@ -75,6 +78,20 @@ std::vector<std::string> list_pieces(const std::string& text, const std::string&
   }
   if (!piece.empty()) pieces.push_back(piece);
   return pieces;
+}
+
+const char* const SECTION_ERROR = "Error in section [special_output]: ";
+
+// A key without its "key = value;" stops the section; where says in which
+// line or block it was sought.
+[[noreturn]] void fail_missing_key(DiagStream& diag, const char* key, const std::string& where) {
+  fail_fatal(diag, MISSING_KEY, SECTION_ERROR, "missing key ", key, " (", key, " = value;) ",
+             where);
+}
+
+std::string block_place(int block) { return "in block " + std::to_string(block); }
+std::string entity_place(int entity, int block) {
+  return "in entity " + std::to_string(entity) + " of block " + std::to_string(block);
 }
 
 // One control-file line of at most CONTROL_LINE_PIECE characters, its line
@@ -177,11 +194,9 @@ std::optional<double> special_point_value(const special_sampling_view& view,
 
 SpecialOutputClass::SpecialOutputClass(int& status, DiagStream* diag_stream,
                                        statistics_registry* statistics, int statistics_size,
-                                       const std::string& section, const std::string& control_file,
-                                       grid_store* shared_store, const submodel_settings& settings,
-                                       int substeps_per_step)
-    : teilmodellklasse(diag_stream, section, control_file, shared_store, settings,
-                       substeps_per_step, 0) {
+                                       const std::string& section, grid_store* shared_store,
+                                       const settings_context& settings, int substeps_per_step)
+    : teilmodellklasse(diag_stream, section, shared_store, settings, substeps_per_step, 0) {
   registry = statistics;
   registry_size = statistics_size;
   file_list.clear();
@@ -196,7 +211,12 @@ SpecialOutputClass::SpecialOutputClass(int& status, DiagStream* diag_stream,
     read_blocks();
   } catch (int code) {
     status = code;
+  } catch (const std::exception& e) {
+    // Still a status, but never one without a word of its cause.
+    diag_entry(*diag, "FATAL: ", SECTION_ERROR, e.what());
+    status = MISSING_KEY;
   } catch (...) {
+    diag_entry(*diag, "FATAL: ", SECTION_ERROR, "unknown failure");
     status = MISSING_KEY;
   }
   control.reset();
@@ -207,38 +227,47 @@ void SpecialOutputClass::read_blocks() {
   std::string line;
   std::string count_text;
   if (!read_control_line(file, line) || !special_single_value(line, "numfiles", count_text))
-    throw MISSING_KEY;
+    fail_missing_key(*diag, "numfiles", "in the line after the time interval");
   numfiles = std::atoi(count_text.c_str());
   for (int i = 0; i < numfiles; ++i) {
     // The opening line counts as the block's "{", whatever it holds.
     std::string block;
-    if (!read_control_line(file, block)) throw MISSING_KEY;
+    if (!read_control_line(file, block))
+      fail_fatal(*diag, MISSING_KEY, SECTION_ERROR, "the control file ends before block ", i + 1,
+                 " of ", numfiles);
     int depth = 1;
     while (depth >= 1) {
-      if (!read_control_line(file, line)) throw MISSING_KEY;
+      if (!read_control_line(file, line))
+        fail_fatal(*diag, MISSING_KEY, SECTION_ERROR, "the control file ends inside block ",
+                   i + 1, " of ", numfiles, " (a } is missing)");
       block += line;
       if (line.find('{') != std::string::npos) ++depth;
       if (line.find('}') != std::string::npos) --depth;
     }
-    file_list.push_back(build_file(block));
+    file_list.push_back(build_file(block, i + 1));
   }
 }
 
-special_output_file SpecialOutputClass::build_file(const std::string& block) {
+special_output_file SpecialOutputClass::build_file(const std::string& block, int block_number) {
   special_output_file file;
   file.diag = diag;
   file.store = store;
   file.substeps = substep_count;
-  if (!special_single_value(block, "header", file.header)) throw MISSING_KEY;
-  if (!special_single_value(block, "filename", file.file_name)) throw MISSING_KEY;
+  if (!special_single_value(block, "header", file.header))
+    fail_missing_key(*diag, "header", block_place(block_number));
+  if (!special_single_value(block, "filename", file.file_name))
+    fail_missing_key(*diag, "filename", block_place(block_number));
   if (output_directory != nullptr) prefix_directory(*output_directory, file.file_name);
   // The block's own "{" comes first, so the first entity's text also holds
   // the header and file-name lines.
   std::string rest = block;
   while (rest.find("entity") != std::string::npos) {
     std::string text;
-    if (!special_take_block(rest, text)) throw MISSING_KEY;
-    file.entities.push_back(build_entity(text, file));
+    const int entity_number = static_cast<int>(file.entities.size()) + 1;
+    if (!special_take_block(rest, text))
+      fail_fatal(*diag, MISSING_KEY, SECTION_ERROR, "no { for entity ", entity_number,
+                 " of block ", block_number);
+    file.entities.push_back(build_entity(text, file, entity_place(entity_number, block_number)));
   }
   for (const special_output_entity& entity : file.entities) file.point_count += entity.point_count;
   file.rows_per_buffer = special_rows_per_buffer(file.point_count);
@@ -252,7 +281,8 @@ special_output_file SpecialOutputClass::build_file(const std::string& block) {
 }
 
 special_output_entity SpecialOutputClass::build_entity(const std::string& text,
-                                                       special_output_file& file) {
+                                                       special_output_file& file,
+                                                       const std::string& place) {
   special_output_entity entity;
   entity.diag = diag;
   entity.store = file.store;
@@ -262,8 +292,9 @@ special_output_entity SpecialOutputClass::build_entity(const std::string& text,
   entity.cellsize = cellsize;
   entity.ncols = ncols;
   entity.nrows = nrows;
-  if (!special_single_value(text, "ID", entity.id)) throw MISSING_KEY;
-  if (!special_single_value(text, "Symbol", entity.symbol)) throw MISSING_KEY;
+  if (!special_single_value(text, "ID", entity.id)) fail_missing_key(*diag, "ID", place);
+  if (!special_single_value(text, "Symbol", entity.symbol))
+    fail_missing_key(*diag, "Symbol", place);
   entity.x = special_number_list(text, "Xcoords");
   entity.y = special_number_list(text, "Ycoords");
   entity.levels = special_integer_list(text, "Level");
@@ -317,9 +348,11 @@ special_output_entity SpecialOutputClass::build_entity(const std::string& text,
 
 void SpecialOutputClass::write_file_head(const special_output_file& file) {
   int created = 1;
+  int error = 0;
   if (rank == 0) {
     file_handle out(std::fopen(file.file_name.c_str(), "w"));
     created = out ? 1 : 0;
+    if (!out) error = errno;
     if (out) {
       std::FILE* f = out.get();
       std::fputs("YY\tMM\tDD\tHH", f);
@@ -338,13 +371,20 @@ void SpecialOutputClass::write_file_head(const special_output_file& file) {
           if (!e.levels.empty()) std::fprintf(f, "/%d", e.levels[static_cast<size_t>(i)]);
         }
       std::fputs("\n", f);
+      // A head that did not reach the disk whole is no head.
+      const bool write_failed = std::ferror(f) != 0;
+      if (write_failed) error = errno;
+      const bool close_failed = std::fclose(out.release()) != 0;
+      if (close_failed && !write_failed) error = errno;
+      if (write_failed || close_failed) created = 0;
     }
   }
   // Every process fails together, so that none goes on alone.
   MPI_Bcast(&created, 1, MPI_INT, 0, MPI_COMM_WORLD);
   if (created == 0)
     fail_fatal(*diag, FILE_NOT_CREATED, "error opening file for special output of file\n",
-               file.file_name, "\n-> check file name, disk space or user rights");
+               file.file_name, errno_text(error),
+               "\n-> check file name, disk space or user rights");
 }
 
 void SpecialOutputClass::sample_step(int64_t hour, int64_t day, int64_t month, int64_t year,
@@ -400,14 +440,17 @@ void special_output_file::write_rows(int rank) {
   file_operation_guard guard(sigint_after::arm);
   file_handle out;
   int opened = 1;
+  int error = 0;
   if (rank == 0) {
     diag_entry(*diag, "write ", file_name);
     out.reset(std::fopen(file_name.c_str(), "a"));
     opened = out ? 1 : 0;
+    if (!out) error = errno;
   }
   // Every process takes part in the reductions below, so all fail together.
   MPI_Bcast(&opened, 1, MPI_INT, 0, MPI_COMM_WORLD);
-  if (opened == 0) fail_fatal(*diag, FILE_NOT_APPENDED, "\nerror opening file ", file_name);
+  if (opened == 0)
+    fail_fatal(*diag, FILE_NOT_APPENDED, "\nerror opening file ", file_name, errno_text(error));
   std::vector<double> combined(static_cast<size_t>(point_count) + 1, 0.0);
   for (int64_t r = 1; r <= rows_used; ++r) {
     const int64_t* date = dates.data() + r * 4;
@@ -423,11 +466,21 @@ void special_output_file::write_rows(int rank) {
       std::fputs("\n", out.get());
     }
   }
+  int written = 1;
   if (rank == 0) {
-    out.reset();
+    // Rows that did not reach the disk (a full disk) are lost: that ends the
+    // run instead of passing for written.
+    const bool write_failed = std::ferror(out.get()) != 0;
+    if (write_failed) error = errno;
+    const bool close_failed = std::fclose(out.release()) != 0;
+    if (close_failed && !write_failed) error = errno;
+    written = write_failed || close_failed ? 0 : 1;
+  }
+  MPI_Bcast(&written, 1, MPI_INT, 0, MPI_COMM_WORLD);
+  if (written == 0) fail_fatal(*diag, WRITE_FAILED, "write error ", file_name, errno_text(error));
+  if (rank == 0)
     diag_entry(*diag, "(", (point_count * BYTES_PER_VALUE + BYTES_PER_ROW) * rows_used, " of ",
                SPECIAL_OUTPUT_BUFFER_BYTES, " buffer-bytes)");
-  }
   rows_used = 0;
 }
 

@@ -95,7 +95,8 @@ struct special_output_file {
     return values.data() + row * static_cast<int64_t>(point_count + 1);
   }
   // Appends the buffered rows (collective: every process calls it with the
-  // same rows). Throws 65 when the file cannot be opened.
+  // same rows). Throws 65 when the file cannot be opened, 18 when the rows
+  // cannot be written.
   void write_rows(int rank);
 };
 
@@ -105,15 +106,19 @@ class SpecialOutputClass : public teilmodellklasse {
   // missing key, the end of the control file inside the section and anything
   // else). Errors of the section head are thrown by the base.
   SpecialOutputClass(int& status, DiagStream* diag, statistics_registry* registry,
-                     int registry_size, const std::string& section, const std::string& control_file,
-                     grid_store* store, const submodel_settings& settings, int substeps);
+                     int registry_size, const std::string& section, grid_store* store,
+                     const settings_context& settings, int substeps);
 
   // One sample per sub-step (is_substep 1, k its number 1..n) and one at
   // the end of the step (0, 0).
   virtual void sample_step(int64_t hour, int64_t day, int64_t month, int64_t year, int is_substep,
                            int k);
+  // Sub-step k of the soil loop is sampled as one.
+  void run_substep(const model_date& step, int k) override {
+    sample_step(step.hour, step.day, step.month, step.year, 1, k);
+  }
   // write_rows of every file that holds rows (collective).
-  virtual void flush_outputs();
+  void flush_outputs() override;
   // Empties the list of files; the flush before it has written the rows.
   void release() override;
 
@@ -122,8 +127,10 @@ class SpecialOutputClass : public teilmodellklasse {
 
  private:
   void read_blocks();
-  special_output_file build_file(const std::string& block);
-  special_output_entity build_entity(const std::string& text, special_output_file& file);
+  // block_number and place (the entity's) name where a missing key was sought.
+  special_output_file build_file(const std::string& block, int block_number);
+  special_output_entity build_entity(const std::string& text, special_output_file& file,
+                                     const std::string& place);
   void write_file_head(const special_output_file& file);
   void sample_file(special_output_file& file, int64_t hour, int64_t day, int64_t month,
                    int64_t year, int is_substep, int k);

@@ -7,31 +7,63 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <string_view>
 #include <type_traits>
 
 #include "modelbase/diagstream.h"
 
-modelobject::modelobject(const modelobject_args& args)
-    : control_path(args.control_file),
-      write_ascii_grids(args.write_ascii_grids),
-      write_double_grids(args.write_double_grids),
-      output_directory(args.output_directory),
-      input_directory(args.input_directory),
-      cells_per_process(args.cells_per_process),
-      halo_send(args.halo_send),
-      halo_receive(args.halo_receive),
-      spinup_switch(args.spinup_switch),
-      hru_list(args.hru_list) {
-  diag = args.diag;
+std::string errno_text(int error) {
+  if (error == 0) return "";
+  return std::string(": ") + std::strerror(error);
+}
+
+modelobject::modelobject(DiagStream* diag_stream, const std::string& control_file,
+                         const settings_context& run_settings)
+    : control_path(control_file),
+      ncols(run_settings.ncols),
+      nrows(run_settings.nrows),
+      first_row(run_settings.first_row),
+      last_row(run_settings.last_row),
+      xllcorner(run_settings.xllcorner),
+      yllcorner(run_settings.yllcorner),
+      cellsize(run_settings.cellsize),
+      nodata(run_settings.nodata),
+      strips(run_settings.strips),
+      write_ascii_grids(run_settings.write_ascii_grids),
+      write_double_grids(run_settings.write_double_grids),
+      output_directory(run_settings.output_directory),
+      input_directory(run_settings.input_directory),
+      halo_send(run_settings.halo_send),
+      halo_receive(run_settings.halo_receive),
+      report_interval(run_settings.output_control),
+      context(&run_settings) {
+  diag = diag_stream;
   int initialized_mpi = 0;
   MPI_Initialized(&initialized_mpi);
   if (initialized_mpi) {
     MPI_Comm_rank(MPI_COMM_WORLD, &rank);
     MPI_Comm_size(MPI_COMM_WORLD, &process_count);
   }
-  selected_zones.assign(1, 0);
+  selected_zones = run_settings.selected_codes;
+  if (selected_zones.empty()) selected_zones.assign(1, 0);
+  selected_zone_count = selected_zones[0];
+  min_to_int_end = run_settings.min_to_int_end;
+  use_zone_table(run_settings.zone_table);
+  const model_date& end = run_settings.end_date;
+  end_year = end.year;
+  end_month = end.month;
+  end_day = end.day;
+  end_hour = end.hour;
+  end_key = time_key(end_year, end_month, end_day, end_hour);
+}
+
+void modelobject::use_zone_table(const zone_table_view& table) {
+  zone_index = table.zone_index;
+  zones = table.zones;
+  zone_count = table.zone_count;
+  max_zone_code = table.max_zone_code;
 }
 
 bool modelobject::open_control_file() {
@@ -191,6 +223,9 @@ int modelobject::scan_conversion(std::FILE* file, const char* format, int index,
     return 0;
   }
   const format_conversion& c = conversions[static_cast<size_t>(index)];
+  // A word is read whole into a text, so a missing value would otherwise
+  // swallow the header of the next section.
+  if (std::holds_alternative<std::string*>(target) && section_header_follows(file)) return 0;
   // Blank literal text only skips white space, which every conversion used
   // here does anyway.
   if (!is_blank_text(c.before)) {
@@ -237,6 +272,38 @@ int modelobject::scan_one(std::FILE* file, std::string& target) {
   return scan_conversion(file, "%s", 0, &target);
 }
 
+bool modelobject::section_header_follows(std::FILE* file) {
+  const long start = std::ftell(file);
+  if (start < 0) return false;
+  // Back over the blanks before the position (a failed number conversion
+  // has already skipped them) to the line end before them, if any.
+  bool line_start = true;
+  for (long before = start - 1; before >= 0; --before) {
+    if (std::fseek(file, before, SEEK_SET) != 0) return false;
+    const int c = std::fgetc(file);
+    if (c == '\n') break;
+    if (c != ' ' && c != '\t' && c != '\r' && c != '\v' && c != '\f') {
+      line_start = false;
+      break;
+    }
+  }
+  if (std::fseek(file, start, SEEK_SET) != 0) return false;
+  int c = std::fgetc(file);
+  while (c != EOF && std::isspace(c)) {
+    if (c == '\n') line_start = true;
+    c = std::fgetc(file);
+  }
+  std::fseek(file, start, SEEK_SET);
+  return line_start && c == '[';
+}
+
+void modelobject::fail_unreadable_value(std::FILE* file, const std::string& key,
+                                        bool with_next_word) {
+  const bool header = !current_section.empty() && section_header_follows(file);
+  if (with_next_word) report_unreadable_value(file, key);
+  fail_control_file(key, header ? current_section : name);
+}
+
 void modelobject::report_unreadable_value(std::FILE* file, const std::string& key) {
   (void)key;
   diag_entry(*diag, "--> In .", "\n", "  Next line in Velmo control file: ");
@@ -246,6 +313,7 @@ void modelobject::report_unreadable_value(std::FILE* file, const std::string& ke
 }
 
 bool modelobject::seek_section(const std::string& section, bool must_exist) {
+  current_section = section;
   std::FILE* file = control.get();
   if (file == nullptr) {
     if (must_exist) fail_control_file(section, "(EOF)");

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <limits>
 #include <memory>
 #include <string>
 #include <variant>
@@ -15,14 +16,12 @@
 #include "modelbase/distribution.h"
 #include "modelbase/gridtypes.h"
 #include "modelbase/memhandling.h"
+#include "modelbase/settings_context.h"
 
 class DiagStream;
 class text_writer;
 class grid_store;
 struct grid_entry;
-struct landuse_entry;
-struct soil_entry;
-struct multilayer_landuse_entry;
 
 struct file_closer {
   void operator()(std::FILE* f) const {
@@ -31,28 +30,38 @@ struct file_closer {
 };
 using file_handle = std::unique_ptr<std::FILE, file_closer>;
 
-// The arguments every model object is constructed with.
-struct modelobject_args {
-  DiagStream* diag = nullptr;
-  std::string control_file;
-  char write_ascii_grids = 0;   // "WriteAsciiGrids"
-  char write_double_grids = 0;  // "WriteDoubleGrids"
-  const std::string* input_directory = nullptr;
-  const std::string* output_directory = nullptr;
-  const std::vector<int64_t>* cells_per_process = nullptr;
-  const std::vector<halo_run>* halo_send = nullptr;
-  const std::vector<halo_run>* halo_receive = nullptr;
-  int spinup_switch = 0;
-  const std::vector<hru_entry>* hru_list = nullptr;
-};
+// ": " and the C library's text of an I/O error (errno); empty for 0. The
+// entries of failed file operations end with it, so that a full disk, a
+// missing folder and a refused permission can be told apart.
+std::string errno_text(int error);
 
 // Time key of a date: keys of two dates compare like the dates.
 constexpr int64_t TIME_KEY_YEAR = 93000;
 constexpr int64_t TIME_KEY_MONTH = 7750;
 constexpr int64_t TIME_KEY_DAY = 250;
 constexpr int64_t TIME_KEY_HOUR = 1;
+
+// Dates come from data files too, where a year may be any 64-bit number: a
+// key beyond the 64-bit range stops at its end instead of wrapping around,
+// so that such a date still sorts before or after every real one.
+constexpr int64_t saturated_sum(int64_t a, int64_t b) {
+  int64_t sum = 0;
+  if (__builtin_add_overflow(a, b, &sum))
+    return b > 0 ? std::numeric_limits<int64_t>::max() : std::numeric_limits<int64_t>::min();
+  return sum;
+}
+constexpr int64_t saturated_product(int64_t a, int64_t weight) {
+  int64_t product = 0;
+  if (__builtin_mul_overflow(a, weight, &product))
+    return (a > 0) == (weight > 0) ? std::numeric_limits<int64_t>::max()
+                                   : std::numeric_limits<int64_t>::min();
+  return product;
+}
 constexpr int64_t time_key(int64_t year, int64_t month, int64_t day, int64_t hour) {
-  return year * TIME_KEY_YEAR + month * TIME_KEY_MONTH + day * TIME_KEY_DAY + hour * TIME_KEY_HOUR;
+  int64_t key = saturated_product(year, TIME_KEY_YEAR);
+  key = saturated_sum(key, saturated_product(month, TIME_KEY_MONTH));
+  key = saturated_sum(key, saturated_product(day, TIME_KEY_DAY));
+  return saturated_sum(key, saturated_product(hour, TIME_KEY_HOUR));
 }
 
 // Length of a control-file line piece: lines are read in pieces of this many
@@ -61,7 +70,14 @@ constexpr int CONTROL_LINE_PIECE = 1199;
 
 class modelobject : public memory_handling {
  public:
-  explicit modelobject(const modelobject_args& args);
+  // settings: the run's settings, referenced for the object's life; the
+  // object's grid frame (geometry, rows, zone table, formats, directories,
+  // division, end date) starts from them. An object built without the
+  // settings of a run keeps the empty default and sets its frame itself.
+  modelobject(DiagStream* diag, const std::string& control_file,
+              const settings_context& settings = no_settings());
+
+  const settings_context& settings() const { return *context; }
 
   virtual void write_log_line(int ignored, const std::string& text);
   virtual void set_end_date(uint64_t year, uint64_t month, uint64_t day, uint64_t hour);
@@ -77,8 +93,10 @@ class modelobject : public memory_handling {
   // "%i", "%ld", "%lf", "%s", ...) into a target of any integer or floating
   // type or a std::string; the rest of the line (at most 1199 characters)
   // goes to line. A value that cannot be read is reported with the key and
-  // the object's name (code 17). Returns the count read. read_two_values
-  // takes the first two conversions of its format ("%d%lf", "%s%d", ...).
+  // the object's name (code 17); where a section header stands instead of
+  // the value, with the key and the section being read. Returns the count
+  // read. read_two_values takes the first two conversions of its format
+  // ("%d%lf", "%s%d", ...).
   template <class T>
   int read_value(std::FILE* file, const char* format, T& target, const std::string& key,
                  std::string& line);
@@ -106,8 +124,12 @@ class modelobject : public memory_handling {
   // it is matched as scanf does) into the target, with the conversion's own
   // rules ("%i" reads 010 as 8). A "%s" word has no length limit unless the
   // format gives one. 1 when read, 0 when the text does not convert (it stays
-  // in the file), EOF at the end of the file.
+  // in the file), EOF at the end of the file. A word that begins a line with
+  // "[" is a section header and never a value: it does not convert.
   static int scan_conversion(std::FILE* file, const char* format, int index, scan_target target);
+  // Whether the next word of the file begins with "[" and is the first word
+  // of its line (blanks before it allowed); the file position is kept.
+  static bool section_header_follows(std::FILE* file);
 
   // Reads one value of any supported type; 1 when read, 0 when the text does
   // not convert, EOF at the end of the file.
@@ -215,6 +237,9 @@ class modelobject : public memory_handling {
 
  protected:
   void report_unreadable_value(std::FILE* file, const std::string& key);
+  // The unreadable value of key: the section being read when its header
+  // stands where the value should, otherwise the object's name.
+  void fail_unreadable_value(std::FILE* file, const std::string& key, bool with_next_word);
   // The note of an object whose computations are not built yet: "WARNING: "
   // + name + " is not built yet: " + what.
   void warn_not_built(const char* what);
@@ -229,6 +254,7 @@ class modelobject : public memory_handling {
 
   std::string control_path;
   file_handle control;
+  std::string current_section;  // the header last sought by seek_section
 
   // Grid statistics accumulator.
   double stat_count = 0;
@@ -259,20 +285,19 @@ class modelobject : public memory_handling {
   const grid_matrix* gif_mask = nullptr;
 
   // Zone data.
-  std::vector<zone_record>* zones = nullptr;  // index 0 .. zone_count
-  std::vector<int>* zone_index = nullptr;     // per zone code, the zone's index
-  std::vector<row_strip>* strips = nullptr;
+  const std::vector<zone_record>* zones = nullptr;  // index 0 .. zone_count
+  const std::vector<int>* zone_index = nullptr;     // per zone code, the zone's index
+  const std::vector<row_strip>* strips = nullptr;
   int zone_count = 0;
   int max_zone_code = 0;
+  // Reads table in place of the settings' zone table (a module that counts
+  // the subbasins of another module's zone grid).
+  void use_zone_table(const zone_table_view& table);
 
   // Current and end date.
   int64_t cur_hour = 0, cur_day = 0, cur_month = 0, cur_year = 0;
   int64_t end_hour = 0, end_day = 0, end_month = 0, end_year = 0;
   int64_t end_key = 0;
-
-  const std::vector<multilayer_landuse_entry>* multilayer_table = nullptr;
-  const std::vector<landuse_entry>* landuse_table = nullptr;
-  const std::vector<soil_entry>* soil_table = nullptr;
 
   char write_ascii_grids = 0;
   char write_double_grids = 0;
@@ -285,13 +310,8 @@ class modelobject : public memory_handling {
 
   int rank = 0;
   int process_count = 1;
-  const std::vector<int64_t>* cells_per_process = nullptr;
   const std::vector<halo_run>* halo_send = nullptr;
   const std::vector<halo_run>* halo_receive = nullptr;
-
-  int spinup_switch = 0;
-  const std::vector<hru_entry>* hru_list = nullptr;
-  const grid_matrix* hru_grid = nullptr;
 
   int report_interval = 0;  // [steps]
 
@@ -310,16 +330,16 @@ class modelobject : public memory_handling {
   // rows it does not hold as the model's nodata, a whole grid as "-9999".
   void write_grid_file(const std::string& file_name, const grid_matrix& grid, bool as_text,
                        bool double_precision, bool region_output);
+
+ private:
+  const settings_context* context;  // never none
 };
 
 template <class T>
 int modelobject::read_value(std::FILE* file, const char* format, T& target,
                             const std::string& key, std::string& line) {
   const int count = scan_conversion(file, format, 0, &target);
-  if (count != 1) {
-    report_unreadable_value(file, key);
-    fail_control_file(key, name);
-  }
+  if (count != 1) fail_unreadable_value(file, key, true);
   read_line_rest(file, line);
   return count;
 }
@@ -329,7 +349,7 @@ int modelobject::read_two_values(std::FILE* file, const char* format, T1& first,
                                  const std::string& key, std::string& line) {
   int count = scan_conversion(file, format, 0, &first);
   if (count == 1) count += scan_conversion(file, format, 1, &second) == 1 ? 1 : 0;
-  if (count != 2) fail_control_file(key, name);
+  if (count != 2) fail_unreadable_value(file, key, false);
   read_line_rest(file, line);
   return count;
 }

@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <fstream>
 
@@ -33,11 +34,13 @@ int64_t skip_space(std::ifstream& in) {
   return position(in);
 }
 
-bool read_integer(const char*& p, int64_t& value) {
+// A date part; one that get_date could not hand out unchanged (beyond the
+// 32-bit range) makes its row unreadable instead of wrapping to another date.
+bool read_date_part(const char*& p, int64_t& value) {
   char* end = nullptr;
   errno = 0;
   const long long v = std::strtoll(p, &end, 10);
-  if (end == p || errno == ERANGE) return false;
+  if (end == p || errno == ERANGE || v < INT_MIN || v > INT_MAX) return false;
   value = v;
   p = end;
   return true;
@@ -88,7 +91,7 @@ int TimeSeriesReader::open(const std::string& file_path, uint64_t bytes) {
   const char* p = line.c_str();
   int64_t date = 0;
   for (int k = 0; k < 4; ++k) {
-    if (!read_integer(p, date)) {
+    if (!read_date_part(p, date)) {
       reader_status = TSR_BAD_DATA;
       return TSR_BAD_DATA;
     }
@@ -119,7 +122,7 @@ int TimeSeriesReader::open(const std::string& file_path, uint64_t bytes) {
 bool TimeSeriesReader::parse_row(const std::string& line, parsed_row& row) const {
   const char* p = line.c_str();
   for (int64_t& part : row.date)
-    if (!read_integer(p, part)) return false;
+    if (!read_date_part(p, part)) return false;
   row.values.resize(static_cast<size_t>(value_count));
   for (double& v : row.values)
     if (!read_number(p, v)) return false;

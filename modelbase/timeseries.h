@@ -71,7 +71,7 @@ class TimeSeriesReader {
   void fill_buffer();
   // Parses one data line into row: the four date integers and at least
   // value_count numbers (more text after them is ignored). False when any
-  // of them cannot be read.
+  // of them cannot be read, or a date integer lies beyond the 32-bit range.
   bool parse_row(const std::string& line, parsed_row& row) const;
 
   std::string reader_path;

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Velmo needs, when they are missing.
 set -euo pipefail
-packages=(g++ cmake make libopenmpi-dev openmpi-bin libgtest-dev libgif-dev)
+# clang with its fuzzer runtime and OpenMP: the libFuzzer targets (run-fuzz.sh).
+packages=(g++ cmake make libopenmpi-dev openmpi-bin libgtest-dev libgif-dev
+          clang libclang-rt-dev libomp-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds Velmo and runs every test: once as a normal build and once with
-# AddressSanitizer and UndefinedBehaviorSanitizer.
+# AddressSanitizer and UndefinedBehaviorSanitizer; then each fuzz target for
+# 20 s from its seed corpus, so that a reader that breaks on bad input is
+# caught here.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -17,3 +19,5 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DVELMO_SANITIZE=ON >/dev/null
 cmake --build build-sanitize -j "$jobs"
 (cd build-sanitize && ctest --output-on-failure -j "$jobs" --timeout 900)
+
+bash scripts/run-fuzz.sh 20

@@ -129,10 +129,10 @@ void defaultini::read_base_settings(const std::string& control_name_to_read) {
   seek_section("[meteo_names]", true);
   const size_t names = base.meteo_count > 0 ? static_cast<size_t>(base.meteo_count) : 0;
   base.meteo_names = checked_array<std::string>(names + 1, 1);
-  for (size_t i = 1; i <= names; ++i) {
-    read_token(file, base.meteo_names[i], 200);
-    read_line_rest(file, section_buffer);
-  }
+  // A name is never taken from the next section's header line.
+  for (size_t i = 1; i <= names; ++i)
+    read_value(file, "%200s", base.meteo_names[i],
+               "name of meteorological variable " + std::to_string(i) + " in ", section_buffer);
 
   if (std::fclose(control.release()) != 0)
     fail_fatal(*diag, 11, "error closing ", control_name_to_read);

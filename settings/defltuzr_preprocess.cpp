@@ -3,11 +3,14 @@
 // definition in a first pass (so a symbol may be used above its definition),
 // then writes each line with its symbols replaced, its comment cut and its
 // "//" joins made into "<control file>.$$$", which every object then reads.
+#include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "modelbase/diagstream.h"
 #include "modelbase/textutil.h"
@@ -15,9 +18,22 @@
 
 namespace {
 
-// Substitutions of one line beyond which the symbols must refer to each
-// other; a line of the control file never needs that many.
-constexpr int SUBSTITUTION_LIMIT = 100000;
+// A value holding "$set" is kept as written, so symbols can still use
+// one another in a circle; that is caught where it happens. Symbols that
+// merely nest deeply could still double a line at every level, so a line
+// that needs more replacements, or grows longer, than any control file
+// needs is given up on: the work per line stays bounded.
+constexpr int SUBSTITUTION_LIMIT = 10000;          // replacements in one line
+constexpr size_t SUBSTITUTED_LINE_LIMIT = 65536;  // [characters]
+
+// A value put into the line at some position: the text it occupies now and
+// the symbol it came from. Every later substitution lies at or behind the
+// position of the one before, so the values still open there form a chain
+// of nested values.
+struct open_value {
+  size_t end;  // one past the value's last character
+  int symbol;
+};
 
 bool contains(const std::string& text, const char* pattern) {
   return text.find(pattern) != std::string::npos;
@@ -34,11 +50,12 @@ bool is_numeric_value(const std::string& value) {
   return *end == '\0';
 }
 
-void fail_unresolved(DiagStream& diag, const char* what, unsigned line_number,
-                     const std::string& line) {
+template <class... Text>
+[[noreturn]] void fail_unresolved(DiagStream& diag, const char* what, unsigned line_number,
+                                  const Text&... text) {
   fail_fatal(diag, 17, "\n-----------------------------------------------------------",
-             "\npossible error in control file!\n", what, " at line ", line_number, ":\n", line,
-             "\n\n-----------------------------------------------------------\n");
+             "\npossible error in control file!\n", what, " at line ", line_number, ":\n",
+             text..., "\n\n-----------------------------------------------------------\n");
 }
 
 }  // namespace
@@ -58,6 +75,8 @@ std::string& defaultini::substitute_symbols(std::string& line, unsigned line_num
   }
   if (contains(line, "$set")) return line;
 
+  const std::string given = line;
+  std::vector<open_value> open_values;
   int substitutions = 0;
   for (size_t dollar = line.find('$'); dollar != std::string::npos; dollar = line.find('$')) {
     size_t word_end = dollar;
@@ -74,11 +93,28 @@ std::string& defaultini::substitute_symbols(std::string& line, unsigned line_num
       if (symbols.names[static_cast<size_t>(k)] == word) match = k;
     if (match == 0) fail_unresolved(*diag, "undefined symbol", line_number, line);
     if (++substitutions > SUBSTITUTION_LIMIT)
-      fail_unresolved(*diag, "symbols that refer to themselves", line_number, line);
+      fail_unresolved(*diag, "more symbols than one line can take", line_number, given);
 
-    const std::string& symbol = symbols.names[static_cast<size_t>(match)];
-    const size_t at = line.find(symbol);
-    line.replace(at, symbol.size(), symbols.values[static_cast<size_t>(match)]);
+    // A symbol met again inside its own value would be replaced for ever: it
+    // never resolves, so it is reported as undefined, by its name.
+    std::erase_if(open_values, [dollar](const open_value& v) { return v.end <= dollar; });
+    for (const open_value& v : open_values)
+      if (v.symbol == match)
+        fail_unresolved(*diag, "undefined symbol", line_number, word,
+                        " is defined through itself in:\n", given);
+
+    // The word begins at the first "$", so the first occurrence of the name
+    // is the word itself.
+    const std::string& value = symbols.values[static_cast<size_t>(match)];
+    const size_t word_after = dollar + word.size();
+    line.replace(dollar, word.size(), value);
+    if (line.size() > std::max(given.size(), SUBSTITUTED_LINE_LIMIT))
+      fail_unresolved(*diag, "more symbols than one line can take", line_number, given);
+    // A word that began inside a value but ran on past its end was made from
+    // that value too, so its own value counts as inside it.
+    for (open_value& v : open_values)
+      v.end = v.end >= word_after ? v.end - word.size() + value.size() : dollar + value.size();
+    open_values.push_back({dollar + value.size(), match});
   }
 
   for (size_t join = line.find("//"); join != std::string::npos; join = line.find("//"))
@@ -92,7 +128,7 @@ void defaultini::compile_symbols(const std::string& given, std::string& copy) {
   copy = given + ".$$$";
 
   file_handle in(std::fopen(given.c_str(), "r"));
-  if (!in) fail_fatal(*diag, 28, "error opening ", given);
+  if (!in) fail_fatal(*diag, 28, "error opening ", given, errno_text(errno));
 
   // First pass: the definitions, in file order. A value may use the symbols
   // defined above it (not itself: that would never end).
@@ -120,10 +156,12 @@ void defaultini::compile_symbols(const std::string& given, std::string& copy) {
     symbols.values.push_back(value);
   }
 
-  if (std::fseek(in.get(), 0, SEEK_SET) != 0) fail_fatal(*diag, 28, "error rewinding ", given);
+  if (std::ferror(in.get()) != 0) fail_fatal(*diag, 19, "read error ", given, errno_text(errno));
+  if (std::fseek(in.get(), 0, SEEK_SET) != 0)
+    fail_fatal(*diag, 28, "error rewinding ", given, errno_text(errno));
   std::clearerr(in.get());
   file_handle out(std::fopen(copy.c_str(), "w"));
-  if (!out) fail_fatal(*diag, 28, "error opening ", copy);
+  if (!out) fail_fatal(*diag, 28, "error opening ", copy, errno_text(errno));
 
   // Second pass: every line with all symbols of the file; the definition
   // lines themselves stay out of the copy.
@@ -136,8 +174,14 @@ void defaultini::compile_symbols(const std::string& given, std::string& copy) {
     if (line.size() > 1 && line[1] != '$') std::fputs(line.c_str() + 1, out.get());
   }
 
-  if (std::fclose(in.release()) != 0) fail_fatal(*diag, 11, "error closing ", given);
+  if (std::ferror(in.get()) != 0) fail_fatal(*diag, 19, "read error ", given, errno_text(errno));
+  if (std::fclose(in.release()) != 0)
+    fail_fatal(*diag, 11, "error closing ", given, errno_text(errno));
+  // A write that failed on the way (a full disk) is reported when the copy
+  // is closed, with the reason of the first failure.
   const bool write_failed = std::ferror(out.get()) != 0;
-  if (std::fclose(out.release()) != 0 || write_failed) fail_fatal(*diag, 11, "error closing ", copy);
+  const int write_error = errno;
+  if (std::fclose(out.release()) != 0 || write_failed)
+    fail_fatal(*diag, 11, "error closing ", copy, errno_text(write_failed ? write_error : errno));
   free_symbol_buffers(symbols);
 }

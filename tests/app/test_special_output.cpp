@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -25,11 +27,9 @@ constexpr int NROWS = 3;
 
 struct special_fixture {
   special_fixture() {
-    settings.zone_index = &zone_index;
-    settings.zones = &zones;
+    settings.control_file = cd.dir.file("control.$$$");
+    settings.zone_table = zone_table_view{&zone_index, &zones, 1, 1};
     settings.strips = &strips;
-    settings.zone_count = 1;
-    settings.max_zone_code = 1;
     settings.ncols = NCOLS;
     settings.nrows = NROWS;
     settings.first_row = 1;
@@ -37,7 +37,6 @@ struct special_fixture {
     settings.xllcorner = 1000;
     settings.yllcorner = 2000;
     settings.cellsize = 10;
-    settings.selected_zones = &selected_zones;
     out_dir = cd.dir.path() + "/";
     settings.output_directory = &out_dir;
     zone_grid = grid(1);
@@ -84,8 +83,8 @@ struct special_fixture {
                  "for\n" +
                      body);
     auto module = std::make_unique<SpecialOutputClass>(status, cd.diag.get(), nullptr, 0,
-                                                       "special_output", cd.dir.file("control.$$$"),
-                                                       &store, settings, substeps);
+                                                       "special_output", &store, settings,
+                                                       substeps);
     return module;
   }
   std::string file(const std::string& name) const { return read_file(cd.dir.file(name)); }
@@ -105,8 +104,7 @@ struct special_fixture {
   std::vector<zone_record> zones = std::vector<zone_record>(2);
   std::vector<row_strip> strips{row_strip{0, -1}, row_strip{1, 4}, row_strip{1, 4},
                                 row_strip{1, 4}};
-  std::vector<int> selected_zones{0};
-  submodel_settings settings;
+  settings_context settings;
   memory_handling alloc;
   grid_matrix zone_grid, regions, dem, recharge, moisture, snow;
   stack_matrix moisture_stack, snow_stack;
@@ -233,6 +231,30 @@ TEST(SpecialOutput, OneSubstepSamplesEveryEntityOncePerStep) {
   EXPECT_EQ(text.substr(text.rfind("\n", text.size() - 2) + 1), "2001\t1\t1\t0\t6\n");
 }
 
+TEST(SpecialOutput, TheLifeCycleHooksSampleSubstepsAndFlush) {
+  // The time loop reaches the module only through the hooks of the base:
+  // its sub-steps are summed into the row of the step, and the flush writes.
+  special_fixture fx;
+  auto module = fx.build(
+      "numfiles = 1;\n{\nheader = h;\nfilename = hooks.txt;\nentity {\nID = "
+      "groundwater_recharge; Symbol = R;\nXcoords = 1015;\nYcoords = 2025;\n}\n}\n",
+      2);
+  ASSERT_EQ(fx.status, 0) << fx.cd.console();
+  teilmodellklasse& hooks = *module;
+  const model_date step{2001, 1, 1, 0};
+  hooks.begin_step(step);
+  fx.recharge[1][2] = 5;
+  hooks.run_substep(step, 1);
+  fx.recharge[1][2] = 6;
+  hooks.run_substep(step, 2);
+  hooks.end_step(step);
+  fx.recharge[1][2] = 100;  // the step's own sample keeps the sum
+  module->sample_step(0, 1, 1, 2001, 0, 0);
+  hooks.flush_outputs();
+  const std::string text = fx.file("hooks.txt");
+  EXPECT_EQ(text.substr(text.rfind("\n", text.size() - 2) + 1), "2001\t1\t1\t0\t11\n");
+}
+
 TEST(SpecialOutput, FileWithoutPointsWritesItsFullBufferAtStep52428) {
   special_fixture fx;
   auto module = fx.build(
@@ -258,12 +280,12 @@ TEST(SpecialOutput, InactiveWithoutSectionOrWithFlowControlZero) {
   special_fixture fx;
   fx.cd.dir.write("control.$$$", "[other]\n1\n60\n");
   SpecialOutputClass missing(fx.status, fx.cd.diag.get(), nullptr, 0, "special_output",
-                             fx.cd.dir.file("control.$$$"), &fx.store, fx.settings, 1);
+                             &fx.store, fx.settings, 1);
   EXPECT_EQ(fx.status, 0);
   EXPECT_EQ(missing.get_flow_control(), 0);
   fx.cd.dir.write("control.$$$", "[special_output]\n0\n60\nnumfiles = 1;\n");
-  SpecialOutputClass off(fx.status, fx.cd.diag.get(), nullptr, 0, "special_output",
-                         fx.cd.dir.file("control.$$$"), &fx.store, fx.settings, 1);
+  SpecialOutputClass off(fx.status, fx.cd.diag.get(), nullptr, 0, "special_output", &fx.store,
+                         fx.settings, 1);
   EXPECT_EQ(fx.status, 0);
   EXPECT_EQ(off.file_count(), 0);
   off.sample_step(0, 1, 1, 2001, 0, 0);
@@ -275,7 +297,7 @@ TEST(SpecialOutput, BrokenBlocksGiveTheirCodeAndEntry) {
     std::string name;
     std::string body;
     int status;
-    std::string entry;  // of level 0; empty: none at all, {dir} the scratch directory
+    std::string entry;  // of level 0, {dir} the scratch directory
   };
   const std::string open = "numfiles = 1;\n{\nheader = h;\nfilename = f.txt;\n";
   auto entity = [](const std::string& keys) {
@@ -305,16 +327,34 @@ TEST(SpecialOutput, BrokenBlocksGiveTheirCodeAndEntry) {
       {"below the grid", open + entity("Xcoords = 1010;\nYcoords = 1999;\n") + "}\n", 1008,
        prefix + "y-coordinate 1999, defined as point 0 for entity dem, is located outside the "
                 "actual grid."},
-      {"no numfiles", "files = 1;\n", 104, ""},
-      {"no header", "numfiles = 1;\n{\nfilename = f.txt;\n}\n", 104, ""},
+      // Code 104 names what is missing and where it was sought.
+      {"no numfiles", "files = 1;\n", 104,
+       prefix + "missing key numfiles (numfiles = value;) in the line after the time interval"},
+      {"numfiles without its semicolon", "numfiles = 1\n", 104,
+       prefix + "missing key numfiles (numfiles = value;) in the line after the time interval"},
+      {"no header", "numfiles = 1;\n{\nfilename = f.txt;\n}\n", 104,
+       prefix + "missing key header (header = value;) in block 1"},
+      {"no filename in the second block",
+       "numfiles = 2;\n{\nheader = h;\nfilename = f.txt;\n}\n{\nheader = h;\n}\n", 104,
+       prefix + "missing key filename (filename = value;) in block 2"},
+      {"no ID", open + entity("") + "entity {\nSymbol = S;\n}\n}\n", 104,
+       prefix + "missing key ID (ID = value;) in entity 2 of block 1"},
       {"no Symbol", open + "entity {\nID = dem;\nXcoords = 1010;\nYcoords = 2010;\n}\n}\n", 104,
-       ""},
+       prefix + "missing key Symbol (Symbol = value;) in entity 1 of block 1"},
       {"entity without a brace",
-       open + entity("Xcoords = 1010;\nYcoords = 2010;\n") + "entity\n}\n", 104, ""},
-      {"end of file inside a block", open + "entity {\n", 104, ""},
+       open + entity("Xcoords = 1010;\nYcoords = 2010;\n") + "entity\n}\n", 104,
+       prefix + "no { for entity 2 of block 1"},
+      {"end of file inside a block", open + "entity {\n", 104,
+       prefix + "the control file ends inside block 1 of 1 (a } is missing)"},
+      {"end of file before a block", "numfiles = 2;\n{\nheader = h;\nfilename = f.txt;\n}\n", 104,
+       prefix + "the control file ends before block 2 of 2"},
       {"file in no directory", "numfiles = 1;\n{\nheader = h;\nfilename = none/f.txt;\n}\n", 1007,
-       "error opening file for special output of file\n{dir}/none/f.txt\n-> check file name, "
-       "disk space or user rights"},
+       "error opening file for special output of file\n{dir}/none/f.txt: " +
+           std::string(std::strerror(ENOENT)) + "\n-> check file name, disk space or user rights"},
+      // The head is written whole or the file counts as not created.
+      {"head on a full disk", "numfiles = 1;\n{\nheader = h;\nfilename = /dev/full;\n}\n", 1007,
+       "error opening file for special output of file\n/dev/full: " +
+           std::string(std::strerror(ENOSPC)) + "\n-> check file name, disk space or user rights"},
   };
   for (const row& r : rows) {
     SCOPED_TRACE(r.name);
@@ -325,10 +365,11 @@ TEST(SpecialOutput, BrokenBlocksGiveTheirCodeAndEntry) {
     if (const size_t at = expected.find("{dir}"); at != std::string::npos)
       expected.replace(at, 5, fx.cd.dir.path());
     const std::string xml = fx.cd.xml();
-    if (expected.empty())
-      EXPECT_EQ(xml.find("<line level=\"0\""), std::string::npos) << xml;
-    else
-      EXPECT_NE(xml.find(diag_line(0, escape_diag_text(expected))), std::string::npos) << xml;
+    EXPECT_NE(xml.find(diag_line(0, escape_diag_text(expected))), std::string::npos) << xml;
+    // One fatal entry, not one per process or per attempt.
+    EXPECT_EQ(xml.find("<line level=\"0\"", xml.find("<line level=\"0\"") + 1),
+              std::string::npos)
+        << xml;
   }
 }
 
@@ -345,7 +386,30 @@ TEST(SpecialOutput, FileThatCannotBeAppendedThrows65) {
   } catch (int code) {
     EXPECT_EQ(code, 65);
   }
-  EXPECT_TRUE(fx.entry(0, "\nerror opening file " + fx.cd.dir.file("sub/f.txt")))
+  EXPECT_TRUE(fx.entry(0, "\nerror opening file " + fx.cd.dir.file("sub/f.txt") + ": " +
+                             std::strerror(ENOENT)))
+      << fx.cd.console();
+}
+
+TEST(SpecialOutput, RowsThatCannotBeWrittenThrow18) {
+  // The head goes to a file; the rows then meet a full disk (the name is
+  // turned to /dev/full in between). They were lost without a word.
+  special_fixture fx;
+  const std::string target = fx.cd.dir.file("f.txt");
+  std::filesystem::create_symlink(fx.cd.dir.file("head.txt"), target);
+  auto module = fx.build("numfiles = 1;\n{\nheader = h;\nfilename = f.txt;\n}\n");
+  ASSERT_EQ(fx.status, 0);
+  EXPECT_EQ(fx.file("head.txt"), HEAD + "\nh\n" + HEAD + "\n");
+  module->sample_step(1, 1, 1, 2001, 0, 0);
+  std::filesystem::remove(target);
+  std::filesystem::create_symlink("/dev/full", target);
+  try {
+    module->flush_outputs();
+    ADD_FAILURE() << "no exception";
+  } catch (int code) {
+    EXPECT_EQ(code, 18);
+  }
+  EXPECT_TRUE(fx.entry(0, "write error " + target + ": " + std::strerror(ENOSPC)))
       << fx.cd.console();
 }
 

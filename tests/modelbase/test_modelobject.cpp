@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <limits>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -21,17 +22,9 @@ const std::string NEXT = "\n(mpi-rank  0) ";
 class test_object : public modelobject {
  public:
   test_object(DiagStream& stream, const std::string& control_file, int process_rank = 0)
-      : modelobject(make_args(stream, control_file)) {
+      : modelobject(&stream, control_file) {
     name = "test_object";
     rank = process_rank;
-  }
-
- private:
-  static modelobject_args make_args(DiagStream& stream, const std::string& control_file) {
-    modelobject_args args;
-    args.diag = &stream;
-    args.control_file = control_file;
-    return args;
   }
 };
 
@@ -222,6 +215,42 @@ TEST(ModelObject, ErrorEntriesAndCodes) {
        },
        17,
        {diag_line(0, "error in control file, pair ; test_objectnot found!")}},
+      // A missing value never takes the next section's header: the error
+      // names the section being read instead of the object.
+      {"word expected, next section found",
+       "[snow]\n[rain]\n",
+       [](test_object& o, std::FILE* f) {
+         o.seek_section("[snow]", true);
+         std::string word;
+         std::string line;
+         o.read_value(f, "%s", word, "name of the grid in ", line);
+       },
+       17,
+       {diag_line(4, "--&gt; In .;  Next line in Velmo control file: "), diag_line(4, "[rain]"),
+        diag_line(0, "error in control file, name of the grid in ; [snow]not found!")}},
+      {"number expected, indented next section found",
+       "[snow]\n1\n\n  [rain] 2\n",
+       [](test_object& o, std::FILE* f) {
+         o.seek_section("[snow]", true);
+         int i = 0;
+         std::string line;
+         o.read_value(f, "%d", i, "first ", line);
+         o.read_value(f, "%d", i, "second ", line);
+       },
+       17,
+       {diag_line(4, "--&gt; In .;  Next line in Velmo control file: "), diag_line(4, "[rain]"),
+        diag_line(0, "error in control file, second ; [snow]not found!")}},
+      {"pair expected, next section found",
+       "[snow]\n[rain]\n",
+       [](test_object& o, std::FILE* f) {
+         o.seek_section("[snow]", true);
+         std::string a;
+         int b = 0;
+         std::string line;
+         o.read_two_values(f, "%s%d", a, b, "pair ", line);
+       },
+       17,
+       {diag_line(0, "error in control file, pair ; [snow]not found!")}},
       {"write error",
        "",
        [](test_object& o, std::FILE*) { o.fail_write("out/q.asc", 3); },
@@ -239,6 +268,65 @@ TEST(ModelObject, ErrorEntriesAndCodes) {
     EXPECT_EQ(thrown_code([&] { r.act(*f.object, f.file()); }), r.code);
     EXPECT_EQ(f.elements(), r.elements);
   }
+}
+
+TEST(ModelObject, WordsThatBeginALineWithABracketAreNoValues) {
+  struct row {
+    std::string text;
+    const char* format;
+    int count;
+    std::string value;
+    std::string left;  // what stays in the file
+  };
+  const std::vector<row> rows = {
+      {"[zone_grid]\n", "%s", 0, "", "[zone_grid]\n"},
+      {"  \t[zone_grid] x\n", "%s", 0, "", "  \t[zone_grid] x\n"},
+      {"\n\n[zone_grid]\n", "%200s", 0, "", "\n\n[zone_grid]\n"},
+      {"\r\n[zone_grid]\n", "%s", 0, "", "\r\n[zone_grid]\n"},
+      {"name[1]\n", "%s", 1, "name[1]", "\n"},
+      {"zones.asc\n", "%s", 1, "zones.asc", "\n"},
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.text);
+    std::string text = r.text;
+    std::FILE* file = fmemopen(text.data(), text.size(), "r");
+    ASSERT_NE(file, nullptr);
+    std::string value;
+    EXPECT_EQ(modelobject::scan_conversion(file, r.format, 0, &value), r.count);
+    EXPECT_EQ(value, r.value);
+    std::string left;
+    for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file))
+      left.push_back(static_cast<char>(c));
+    EXPECT_EQ(left, r.left);
+    std::fclose(file);
+  }
+
+  // In the middle of a line a bracket is part of a value: the second word.
+  std::string text = "grid [mm]\n";
+  std::FILE* file = fmemopen(text.data(), text.size(), "r");
+  ASSERT_NE(file, nullptr);
+  std::string first, second;
+  EXPECT_EQ(modelobject::scan_conversion(file, "%s%s", 0, &first), 1);
+  EXPECT_EQ(modelobject::scan_conversion(file, "%s%s", 1, &second), 1);
+  EXPECT_EQ(second, "[mm]");
+  std::fclose(file);
+}
+
+TEST(ModelObject, TimeKeysOfAnyYearStayInRange) {
+  // Years from data files may be any 64-bit number: the key stops at the end
+  // of the range instead of wrapping to the other end.
+  constexpr int64_t MAX = std::numeric_limits<int64_t>::max();
+  constexpr int64_t MIN = std::numeric_limits<int64_t>::min();
+  static_assert(time_key(2000, 12, 31, 23) == 186100773);
+  EXPECT_EQ(time_key(MAX, 12, 31, 23), MAX);
+  EXPECT_EQ(time_key(MAX / TIME_KEY_YEAR + 1, 1, 1, 0), MAX);
+  EXPECT_EQ(time_key(9999, MAX, MAX, MAX), MAX);
+  EXPECT_LT(time_key(MIN, 1, 1, 0), time_key(-9999, 1, 1, 0));
+  EXPECT_LT(time_key(MIN / TIME_KEY_YEAR - 1, 12, 31, 23), 0);
+  EXPECT_EQ(time_key(1, MIN, MIN, MIN), MIN);
+  // The largest key that still fits is exact.
+  EXPECT_EQ(time_key(MAX / TIME_KEY_YEAR, 0, 0, MAX % TIME_KEY_YEAR), MAX);
+  EXPECT_GT(time_key(MAX / TIME_KEY_YEAR, 0, 0, 0), time_key(9999, 12, 31, 23));
 }
 
 TEST(ModelObject, InterpolateLinear) {

@@ -124,6 +124,13 @@ TEST(TimeSeriesReader, TablesReadToTheirEnd) {
        0,
        {},
        TSR_BAD_DATA},
+      // get_date hands out 32-bit dates: 2^32 + 2000 once came out as 2000.
+      {"a year beyond 32 bits in a later row", hourly_rows(4) + "4294969296 1 1 4 4.5 40\n", 100,
+       0, TSR_MORE_ROWS, 2, hourly_expected(3), TSR_BAD_DATA},
+      {"an hour beyond 32 bits in the first row", "2000 1 1 2147483648 1.5\n", 1000, 5,
+       TSR_BAD_DATA, 0, {}, TSR_BAD_DATA},
+      {"the 32-bit ends are dates", "2147483647 1 1 -2147483648 1.5\n", 1000, 0,
+       TSR_LAST_WINDOW, 1, {{2147483647, 1, 1, -2147483647 - 1, {1.5}}}, TSR_PAST_END},
       {"row wider than the budget",
        hourly_rows(3),
        31,

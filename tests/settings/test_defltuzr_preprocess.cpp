@@ -2,10 +2,16 @@
 // row a control file and the copy it must give (or the error it must raise).
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "settings/defltuzr.h"
+#include "support/diag_xml.h"
 #include "support/test_support.h"
 
 namespace {
@@ -133,4 +139,124 @@ TEST(DefaultiniPreprocess, MissingControlFileIsCode28) {
   }
   EXPECT_EQ(code, 28);
   EXPECT_NE(cap.console().find("error opening " + cap.dir.file("absent.ctl")), std::string::npos);
+}
+
+namespace {
+
+const std::string RULE = "\n-----------------------------------------------------------";
+
+// The whole fatal entry of a symbol that cannot be resolved at line.
+std::string unresolved_entry(const std::string& what, int line, const std::string& text) {
+  return RULE + "\npossible error in control file!\n" + what + " at line " +
+         std::to_string(line) + ":\n" + text + "\n" + RULE + "\n";
+}
+
+}  // namespace
+
+TEST(DefaultiniPreprocess, SymbolsDefinedThroughThemselvesStopAtOnce) {
+  // A value holding "$set" is kept as written, so symbols can be made to
+  // refer to themselves; each row once took the 100000-substitution limit
+  // (about a minute of CPU and a 500 KB entry) to stop.
+  struct row {
+    const char* name;
+    std::string control;
+    std::string entry;  // the whole FATAL entry without "FATAL: "
+  };
+  // Two doublings per level: 2^16 replacements for a line of $l16.
+  std::string doubling = "$set $set = x\n$set $l0 = $set;$set\n";
+  for (int k = 1; k <= 16; ++k)
+    doubling += "$set $l" + std::to_string(k) + " = $l" + std::to_string(k - 1) + ";$l" +
+                std::to_string(k - 1) + ";$set\n";
+  doubling += "v $l16\n";
+  const std::vector<row> rows = {
+      {"a symbol whose value uses itself", "$set $loop = $loop;$set\n$loop\n",
+       unresolved_entry("undefined symbol", 2, "$loop is defined through itself in:\n $loop\n")},
+      {"two symbols in a circle", "$set $a = $b;$set\n$set $b = $a;$set\nv $a\n",
+       unresolved_entry("undefined symbol", 3, "$a is defined through itself in:\n v $a\n")},
+      // The first pass meets the circle in the value of a later definition.
+      {"a circle met in a later definition", "$set $a = $a//$set\n$set $b = $a\n",
+       unresolved_entry("undefined symbol", 2, "$a is defined through itself in:\n$a")},
+      {"a circle behind a comment stays hidden", "$set $a = $a;$set\nv 1 # $a\n", ""},
+      {"nesting without a circle beyond any real need", doubling,
+       unresolved_entry("more symbols than one line can take", 19, " v $l16\n")},
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.name);
+    preprocess_fixture f(r.control);
+    const auto start = std::chrono::steady_clock::now();
+    const int code = f.compile();
+    const auto seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_LT(seconds, 5.0);
+    if (r.entry.empty()) {
+      EXPECT_EQ(code, 0);
+      EXPECT_EQ(read_file(f.copy_name), "v 1\n");
+      continue;
+    }
+    EXPECT_EQ(code, 17);
+    const std::string xml = f.cap.xml();
+    EXPECT_NE(xml.find(diag_line(0, escape_diag_text(r.entry))), std::string::npos) << xml;
+    // The entry is the size of the line, not of the runaway replacement.
+    EXPECT_LT(xml.size(), 4000u);
+  }
+}
+
+TEST(DefaultiniPreprocess, SymbolsNestedWithoutACircleResolve) {
+  // A symbol named $set makes "$set" inside kept values resolvable; the
+  // same symbol twice side by side, or inside another's value, is no circle.
+  struct row {
+    const char* name;
+    std::string control;
+    std::string copy;
+  };
+  const std::vector<row> rows = {
+      {"a kept value resolved at use", "$set $set = s\n$set $b = $set//x\nv $b\n", "v sx\n"},
+      {"one symbol twice inside another", "$set $set = s\n$set $b = $set;$set\nv $b\n",
+       "v s;s\n"},
+      {"a symbol beside its own value", "$set $a = 1\n$set $b = $a\nv $b $a $b\n", "v 1 1 1\n"},
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.name);
+    preprocess_fixture f(r.control);
+    ASSERT_EQ(f.compile(), 0) << f.cap.console();
+    EXPECT_EQ(read_file(f.copy_name), r.copy);
+  }
+}
+
+TEST(DefaultiniPreprocess, FileErrorsNameTheirReason) {
+  struct row {
+    const char* name;
+    std::function<void(const scratch_dir&)> prepare;  // after run.ctl is written
+    int code;
+    std::string entry;  // {dir}: the scratch directory
+  };
+  const std::vector<row> rows = {
+      {"no control file",
+       [](const scratch_dir& d) { std::filesystem::remove(d.file("run.ctl")); }, 28,
+       "error opening {dir}/run.ctl: " + std::string(std::strerror(ENOENT))},
+      {"a folder as control file",
+       [](const scratch_dir& d) {
+         std::filesystem::remove(d.file("run.ctl"));
+         std::filesystem::create_directory(d.file("run.ctl"));
+       },
+       19, "read error {dir}/run.ctl: " + std::string(std::strerror(EISDIR))},
+      {"the copy's name is a folder",
+       [](const scratch_dir& d) { std::filesystem::create_directory(d.file("run.ctl.$$$")); }, 28,
+       "error opening {dir}/run.ctl.$$$: " + std::string(std::strerror(EISDIR))},
+      {"a full disk under the copy",
+       [](const scratch_dir& d) {
+         std::filesystem::create_symlink("/dev/full", d.file("run.ctl.$$$"));
+       },
+       11, "error closing {dir}/run.ctl.$$$: " + std::string(std::strerror(ENOSPC))},
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.name);
+    preprocess_fixture f("a b\n");
+    r.prepare(f.cap.dir);
+    EXPECT_EQ(f.compile(), r.code);
+    std::string entry = r.entry;
+    entry.replace(entry.find("{dir}"), 5, f.cap.dir.path());
+    const std::string xml = f.cap.xml();
+    EXPECT_NE(xml.find(diag_line(0, escape_diag_text(entry))), std::string::npos) << xml;
+  }
 }

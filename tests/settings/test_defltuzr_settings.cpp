@@ -107,21 +107,20 @@ TEST(DefaultiniOutputSettings, KeyLinesUpToTheFirstEmptyLine) {
     SCOPED_TRACE(r.name);
     settings_fixture f(base_sections("1\n0\n0\n0\n" + r.keys));
     ASSERT_EQ(f.read_base(), 0);
-    settings_block block;
-    f.settings->export_settings(block);
-    EXPECT_EQ(block.write_ascii_grids, r.ascii);
-    EXPECT_EQ(block.write_double_grids, r.dbl);
+    const settings_context& exported = f.settings->export_settings();
+    EXPECT_EQ(exported.write_ascii_grids, r.ascii);
+    EXPECT_EQ(exported.write_double_grids, r.dbl);
     if (r.input == nullptr) {
-      EXPECT_EQ(block.input_directory, nullptr);
+      EXPECT_EQ(exported.input_directory, nullptr);
     } else {
-      ASSERT_NE(block.input_directory, nullptr);
-      EXPECT_EQ(*block.input_directory, r.input);
+      ASSERT_NE(exported.input_directory, nullptr);
+      EXPECT_EQ(*exported.input_directory, r.input);
     }
     if (r.output == nullptr) {
-      EXPECT_EQ(block.output_directory, nullptr);
+      EXPECT_EQ(exported.output_directory, nullptr);
     } else {
-      ASSERT_NE(block.output_directory, nullptr);
-      EXPECT_EQ(*block.output_directory, r.output);
+      ASSERT_NE(exported.output_directory, nullptr);
+      EXPECT_EQ(*exported.output_directory, r.output);
     }
   }
 }
@@ -235,12 +234,11 @@ TEST(DefaultiniModelTime, DatesAreCorrected) {
     EXPECT_EQ(d.start_day_value(), r.start[1]);
     EXPECT_EQ(d.start_month_value(), r.start[2]);
     EXPECT_EQ(d.start_year_value(), r.start[3]);
-    settings_block block;
-    f.settings->export_settings(block);
-    EXPECT_EQ(block.end_hour, r.end[0]);
-    EXPECT_EQ(block.end_day, r.end[1]);
-    EXPECT_EQ(block.end_month, r.end[2]);
-    EXPECT_EQ(block.end_year, r.end[3]);
+    const settings_context& exported = f.settings->export_settings();
+    EXPECT_EQ(exported.end_date.hour, r.end[0]);
+    EXPECT_EQ(exported.end_date.day, r.end[1]);
+    EXPECT_EQ(exported.end_date.month, r.end[2]);
+    EXPECT_EQ(exported.end_date.year, r.end[3]);
     EXPECT_EQ(d.february_days(), r.february);
   }
 }

@@ -106,10 +106,9 @@ TEST(DefaultiniSetupFiles, RelativeNamesUseTheInputDirectory) {
                  {{"in/zones.asc", text_grid(ZONE_ROWS)},
                   {"zones.asc", text_grid("1 1 1 1\n1 1 1 1\n1 1 1 1\n", 4, 3)}});
   EXPECT_EQ(run.code, 0) << run.cap.console();
-  settings_block block;
-  run.settings->export_settings(block);
-  EXPECT_EQ(block.ncols, 3);
-  EXPECT_EQ(block.zone_count, 2);
+  const settings_context& exported = run.settings->export_settings();
+  EXPECT_EQ(exported.ncols, 3);
+  EXPECT_EQ(exported.zone_table.zone_count, 2);
 }
 
 TEST(DefaultiniSetupFiles, StatisticsOfAStandardGrid) {
@@ -130,6 +129,25 @@ TEST(DefaultiniSetupFiles, StatisticsOfAStandardGrid) {
   // Every cell holds 4, so every zone mean and the total are 4.
   const std::string file = read_file(run.cap.dir.file("soil.sta"));
   EXPECT_NE(file.find("2001\t 1\t 1\t 0\t4.00000\t4.00000\t4.00000\n"), std::string::npos) << file;
+}
+
+TEST(DefaultiniSetupFiles, StatisticsFindTheZoneTheRankingGaveAFractionalCell) {
+  // Zone values 0.6 and 1.4 are zone 1, 1.6 and 2.4 zone 2 (the nearest
+  // whole number): 2 and 6 cells, shares 0.25 and 0.75. The grid holds 1 in
+  // zone 1 and 2 in zone 2, so the zone means are exactly 1 and 2.
+  setup_case run(control_file("DefaultOutputDirectory = $dir//\n",
+                              "1\n$dir//soil.asc soil_depth fillcode = 0 statfile = soil.sta "
+                              "statcode = 2001\n"),
+                 {{"zones.asc", text_grid("-9999 0.6 1.4\n1.6 2 2\n2 2 2.4\n")},
+                  {"soil.asc", text_grid("9 1 1\n2 2 2\n2 2 2\n")}});
+  ASSERT_EQ(run.code, 0) << run.cap.console();
+  run.settings->clear_grid_statistics();
+  run.settings->add_grid_statistics();
+  run.settings->complete_grid_statistics(0, 1, 1, 2001);
+  run.settings->flush_grid_statistics();
+  const std::string file = read_file(run.cap.dir.file("soil.sta"));
+  EXPECT_NE(file.find("\t0.2500000\t0.7500000\t"), std::string::npos) << file;
+  EXPECT_NE(file.find("2001\t 1\t 1\t 0\t1.00000\t2.00000\t"), std::string::npos) << file;
 }
 
 TEST(DefaultiniSetupFiles, LandUseLayerAndIceGrid) {
@@ -182,7 +200,7 @@ TEST(DefaultiniSetupFiles, BrokenFilesGiveTheirEntryAndCode) {
        "undefined symbol at line 24:"},
       {"missing model time value", control_file("", soil_line, "0\n1\n1\n2001\n23\n31\n12\n"),
        {{"soil.asc", text_grid(UNIFORM)}}, 17,
-       "error in control file, end year in ; defaultsnot found!"},
+       "error in control file, end year in ; [model_time]not found!"},
       {"model time value of the wrong type",
        control_file("", soil_line, "0\nfirst\n1\n2001\n23\n31\n12\n2001\n"),
        {{"soil.asc", text_grid(UNIFORM)}}, 17,

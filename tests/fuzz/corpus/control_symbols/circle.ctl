@@ -1,0 +1,2 @@
+$set $loop = $loop;$set
+$loop

@@ -1,0 +1,4 @@
+a
+# c
+$set $x = 1
+use $y here
