@@ -109,6 +109,7 @@ void ModellApplication::init(DiagStream* diag_stream, int argc, char** argv, int
     build_settings();
     build_meteo_inputs();
     build_modules(argc, argv);
+    list_modules();
     collect_fpe_flags();
     diag_entry(*diag, "end of initialization reached...");
     initialized_flag = 1;
@@ -126,206 +127,259 @@ void ModellApplication::build_settings() {
   bool done = false;
   while (!done) settings_object->init_step(done);
   settings_object->setup_zonal_statistics();
-  settings_object->export_settings(settings);
-  copy_name = settings.control_file;
+  settings = &settings_object->export_settings();
   settings_object->set_initialized(1);
+  // The settings keep the switch and refer to the units of this list.
+  int spinup_switch = 0;
   settings_object->init_spinup(spinup_switch, pre_spinup, repeat_count, hru_list);
-
-  meteo_count = settings.meteo_count;
-  meteo_names = settings.meteo_names;
-  if (meteo_names.empty()) meteo_names.emplace_back();
-  radius_warnings = settings.radius_warnings;
-  min_to_int_end = settings.min_to_int_end;
-  common = submodel_settings_from(settings, spinup_switch, &hru_list);
 }
 
 void ModellApplication::build_meteo_inputs() {
-  meteo_inputs.assign(static_cast<size_t>(meteo_count) + 1, nullptr);
-  for (meteo_index = 1; meteo_index <= meteo_count; ++meteo_index) {
+  meteo_inputs.assign(static_cast<size_t>(settings->meteo_count) + 1, nullptr);
+  for (meteo_index = 1; meteo_index <= meteo_count(); ++meteo_index) {
     free_store_index = 0;
     for (int i = 1; i <= 999 && free_store_index == 0; ++i)
       if (!store[i].grid_name) free_store_index = i;
     if (free_store_index == 0)
       fail_fatal(*diag, 12, "no more free grids in memeory, (max. ", 1000, ")!");
     int status = 0;
-    const std::string& section = meteo_names[static_cast<size_t>(meteo_index)];
-    meteo_inputs[static_cast<size_t>(meteo_index)] =
-        new meteointerpol(status, diag, &registry, registry_size, section, copy_name, &store,
-                          common, free_store_index);
+    const std::string& section = settings->meteo_names[static_cast<size_t>(meteo_index)];
+    meteo_inputs[static_cast<size_t>(meteo_index)] = new meteointerpol(
+        status, diag, &registry, registry_size, section, &store, *settings, free_store_index);
     check_status(status);
     meteointerpol& input = *meteo_inputs[static_cast<size_t>(meteo_index)];
-    input.set_radius_warnings(radius_warnings);
-    input.set_hour_shift(min_to_int_end / 60.0);
+    input.set_radius_warnings(settings->radius_warnings);
+    input.set_hour_shift(settings->min_to_int_end / 60.0);
     if (section.find("irrigation_amounts") != std::string::npos) input.set_radius_warnings(0);
     input.set_initialized(1);
   }
 }
 
-void ModellApplication::build_modules(int argc, char** argv) {
+template <class Module, class... Extra>
+Module& ModellApplication::build_module(std::unique_ptr<Module>& slot, const char* section,
+                                        Extra&&... extra) {
   int status = 0;
-  // a: tracer settings.
-  tracer_settings =
-      std::make_unique<tracer_ini_class>(status, diag, copy_name, tracer_count, tracer_list);
+  slot = std::make_unique<Module>(status, diag, &registry, registry_size, section, &store,
+                                  *settings, std::forward<Extra>(extra)...);
   check_status(status);
-  tracer_settings->set_initialized(1);
+  return *slot;
+}
 
-  // b: regional superposition throws its own errors.
-  superposition = std::make_unique<RegionalSuperposition>(
-      diag, &registry, registry_size, "RegionalSuperposition", copy_name, &store, common,
-      settings.region_index, settings.region_count, settings.max_region_code);
-
-  // c: precipitation correction, on the meteorological inputs.
-  precipitation_correction = std::make_unique<precicorrclass>(
-      status, diag, &meteo_inputs, &meteo_names, meteo_count, copy_name, &store, common);
-  check_status(status);
-  precipitation_correction->set_max_elevation(settings_object->get_max_elevation());
-  precipitation_correction->set_initialized(1);
-
-  // d: radiation correction.
-  radiation_correction = std::make_unique<expokorrklasse>(
-      status, diag, &registry, registry_size, "radiation_correction", copy_name, &store, common);
-  check_status(status);
-  radiation_correction->set_initialized(1);
-
-  // e: evapotranspiration.
-  evapotranspiration = std::make_unique<verdunstungsmodellklasse>(
-      status, diag, &registry, registry_size, "evapotranspiration", copy_name, &store, common);
-  check_status(status);
-  evapotranspiration->set_radiation_correction(radiation_correction->get_radiation_correction());
-
-  // f: snow.
-  snow = std::make_unique<schneemodellklasse>(status, diag, &registry, registry_size,
-                                              "snow_model", copy_name, &store, common);
-  check_status(status);
-  snow->set_radiation_correction(radiation_correction->get_radiation_correction());
-  evapotranspiration->set_solid_snow_storage(snow->get_solid_snow_storage());
-  evapotranspiration->set_snow_method(is_active(snow) ? snow->get_method() : 0);
-  evapotranspiration->set_initialized(1);
-
-  // g: interception.
-  interception = std::make_unique<interzeptionsmodellklasse>(
-      status, diag, &registry, registry_size, "interception_model", copy_name, &store, common);
-  check_status(status);
-  interception_before_snow =
-      static_cast<char>(is_active(interception) && interception->get_method() > 10 ? 1 : 0);
-  snow->select_input_grid(interception_before_snow);
-
-  // h: silting-up.
-  silting_up = std::make_unique<siltingupclass>(status, diag, &registry, registry_size,
-                                                "SiltingUpModel", copy_name, &store, common);
-  check_status(status);
-  silting_up->select_input_grid(interception_before_snow);
-
-  // i: sub-steps of the soil, surface and groundwater loop.
-  substeps = settings_object->read_substeps();
-
-  // j: unsaturated zone.
-  unsat = std::make_unique<unsatzonmodellklasse>(status, diag, &registry, registry_size,
-                                                 "unsatzon_model", copy_name, &store, common,
-                                                 substeps);
-  check_status(status);
-  unsat->compute_max_pumping();
-  unsat->select_input_grid(interception_before_snow);
-
-  // k: dump options.
-  const dump_options dump = read_dump_options(*diag, argc, argv);
-  unsat->set_dump_options(dump.dumpmode, dump.close_after_dump, dump.repair_after_dump,
-                          dump.max_dump_files);
-
-  // l: lake sections.
-  evapotranspiration->read_lake_parameters("[lake_model]");
-  snow->read_lake_parameters("[lake_model]");
-
-  // m: surface routing.
-  surface_routing = std::make_unique<surfaceroutingclass>(
-      status, diag, &registry, registry_size, "SurfaceRoutingModel", copy_name, &store, common,
-      substeps);
-  check_status(status);
-
-  // n: irrigation, with the unsaturated zone's zone table.
-  unsat_common = unsat->zone_table_settings(common);
-  irrigation = std::make_unique<irrigationclass>(status, diag, &registry, registry_size,
-                                                 "irrigation", copy_name, &store, unsat_common);
-  check_status(status);
-
-  // o: groundwater.
-  groundwater = std::make_unique<gwflowclass>(status, diag, &registry, registry_size,
-                                              "groundwater_flow", copy_name, &store,
-                                              unsat_common, substeps);
-  check_status(status);
-  evapotranspiration->set_substeps(substeps);
-  unsat->set_groundwater_flag(groundwater->get_flow_control() != 0 ? 1 : 0);
-
-  // p: tracers of the modules that carry them, in this order.
-  const auto init_tracers = [&](teilmodellklasse& module) {
-    module.init_tracers(status, tracer_count, tracer_list, &registry, registry_size);
-    check_status(status);
+void ModellApplication::build_modules(int argc, char** argv) {
+  using app = ModellApplication;
+  struct command_line {
+    int argc;
+    char** argv;
   };
-  init_tracers(*irrigation);
-  init_tracers(*snow);
-  init_tracers(*interception);
-  interception->set_initialized(1);
-  init_tracers(*silting_up);
-  silting_up->set_initialized(1);
-  init_tracers(*groundwater);
-  init_tracers(*unsat);
-  unsat->set_initialized(1);
-  init_tracers(*surface_routing);
-  surface_routing->set_initialized(1);
-
-  // q: channel routing and the wiring that needs it.
-  routing = std::make_unique<abflussmodellklasse>(status, diag, &registry, registry_size,
-                                                  "routing_model", copy_name, &store,
-                                                  unsat_common, tracer_count, tracer_list,
-                                                  unsat->get_readgrid());
-  check_status(status);
-  wire_after_routing();
-
-  // r: special output, then the coupling names.
-  special_output = std::make_unique<SpecialOutputClass>(status, diag, &registry, registry_size,
-                                                        "special_output", copy_name, &store,
-                                                        common, substeps);
-  check_status(status);
-  settings_object->resolve_coupling_names(&registry, registry_size);
+  struct setup_step {
+    const char* what;
+    void (*run)(app& a, const command_line& args);
+  };
+  // Strictly in this order: the constructors are collective, and each step
+  // connects what exists from then on.
+  static constexpr setup_step steps[] = {
+      {"tracer settings",
+       [](app& a, const command_line&) {
+         int status = 0;
+         a.tracer_settings = std::make_unique<tracer_ini_class>(status, a.diag, *a.settings,
+                                                                a.tracer_count, a.tracer_list);
+         check_status(status);
+         a.tracer_settings->set_initialized(1);
+       }},
+      {"regional superposition, which throws its own errors",
+       [](app& a, const command_line&) {
+         a.superposition = std::make_unique<RegionalSuperposition>(
+             a.diag, &a.registry, a.registry_size, "RegionalSuperposition", &a.store,
+             *a.settings);
+       }},
+      {"precipitation correction, on the meteorological inputs",
+       [](app& a, const command_line&) {
+         int status = 0;
+         const settings_context& s = *a.settings;
+         a.precipitation_correction = std::make_unique<precicorrclass>(
+             status, a.diag, &a.meteo_inputs, &s.meteo_names, s.meteo_count, &a.store, s);
+         check_status(status);
+         a.precipitation_correction->set_max_elevation(a.settings_object->get_max_elevation());
+         a.precipitation_correction->set_initialized(1);
+       }},
+      {"radiation correction",
+       [](app& a, const command_line&) {
+         a.build_module(a.radiation_correction, "radiation_correction").set_initialized(1);
+       }},
+      {"evapotranspiration",
+       [](app& a, const command_line&) {
+         a.build_module(a.evapotranspiration, "evapotranspiration")
+             .set_radiation_correction(a.radiation_correction->get_radiation_correction());
+       }},
+      {"snow",
+       [](app& a, const command_line&) {
+         schneemodellklasse& built = a.build_module(a.snow, "snow_model");
+         built.set_radiation_correction(a.radiation_correction->get_radiation_correction());
+         a.evapotranspiration->set_solid_snow_storage(built.get_solid_snow_storage());
+         a.evapotranspiration->set_snow_method(is_active(a.snow) ? built.get_method() : 0);
+         a.evapotranspiration->set_initialized(1);
+       }},
+      {"interception",
+       [](app& a, const command_line&) {
+         interzeptionsmodellklasse& built = a.build_module(a.interception, "interception_model");
+         a.interception_before_snow =
+             static_cast<char>(is_active(a.interception) && built.get_method() > 10 ? 1 : 0);
+         a.snow->select_input_grid(a.interception_before_snow);
+       }},
+      {"silting-up",
+       [](app& a, const command_line&) {
+         a.build_module(a.silting_up, "SiltingUpModel")
+             .select_input_grid(a.interception_before_snow);
+       }},
+      {"sub-steps of the soil, surface and groundwater loop",
+       [](app& a, const command_line&) { a.substeps = a.settings_object->read_substeps(); }},
+      {"unsaturated zone",
+       [](app& a, const command_line&) {
+         unsatzonmodellklasse& built = a.build_module(a.unsat, "unsatzon_model", a.substeps);
+         built.compute_max_pumping();
+         built.select_input_grid(a.interception_before_snow);
+       }},
+      {"dump options",
+       [](app& a, const command_line& args) {
+         const dump_options dump = read_dump_options(*a.diag, args.argc, args.argv);
+         a.unsat->set_dump_options(dump.dumpmode, dump.close_after_dump, dump.repair_after_dump,
+                                   dump.max_dump_files);
+       }},
+      {"lake sections",
+       [](app& a, const command_line&) {
+         a.evapotranspiration->read_lake_parameters("[lake_model]");
+         a.snow->read_lake_parameters("[lake_model]");
+       }},
+      {"surface routing",
+       [](app& a, const command_line&) {
+         a.build_module(a.surface_routing, "SurfaceRoutingModel", a.substeps);
+       }},
+      {"irrigation, with the unsaturated zone's zone table",
+       [](app& a, const command_line&) {
+         a.unsat_zone_table = a.unsat->get_zone_table();
+         a.build_module(a.irrigation, "irrigation", a.unsat_zone_table);
+       }},
+      {"groundwater",
+       [](app& a, const command_line&) {
+         gwflowclass& built =
+             a.build_module(a.groundwater, "groundwater_flow", a.substeps, a.unsat_zone_table);
+         a.evapotranspiration->set_substeps(a.substeps);
+         a.unsat->set_groundwater_flag(built.get_flow_control() != 0 ? 1 : 0);
+       }},
+      {"tracers of the modules that carry them",
+       [](app& a, const command_line&) {
+         const auto init_tracers = [&a](teilmodellklasse& module) {
+           int status = 0;
+           module.init_tracers(status, a.tracer_count, a.tracer_list, &a.registry,
+                               a.registry_size);
+           check_status(status);
+         };
+         init_tracers(*a.irrigation);
+         init_tracers(*a.snow);
+         init_tracers(*a.interception);
+         a.interception->set_initialized(1);
+         init_tracers(*a.silting_up);
+         a.silting_up->set_initialized(1);
+         init_tracers(*a.groundwater);
+         init_tracers(*a.unsat);
+         a.unsat->set_initialized(1);
+         init_tracers(*a.surface_routing);
+         a.surface_routing->set_initialized(1);
+       }},
+      {"channel routing and the connections that need it",
+       [](app& a, const command_line&) {
+         a.build_module(a.routing, "routing_model", a.tracer_count, a.tracer_list,
+                        a.unsat_zone_table, a.unsat->get_readgrid());
+         a.wire_after_routing();
+       }},
+      {"special output, then the coupling names",
+       [](app& a, const command_line&) {
+         a.build_module(a.special_output, "special_output", a.substeps);
+         a.settings_object->resolve_coupling_names(&a.registry, a.registry_size);
+       }},
+  };
+  const command_line args{argc, argv};
+  for (const setup_step& step : steps) step.run(*this, args);
 }
 
 void ModellApplication::wire_after_routing() {
-  const int readgrid = unsat->get_readgrid();
-  if (is_active(surface_routing)) {
-    surface_routing->set_qbb(unsat->get_qbb());
-    surface_routing->set_kelsqd(unsat->get_kelsqd());
-    surface_routing->set_kelsqi(unsat->get_kelsqi());
-    surface_routing->read_state(unsat->get_storage_file_name(), readgrid);
-    unsat->set_surface_routing_active(1);
-  }
-  if (is_active(routing))
-    routing->set_qg(is_active(surface_routing) ? surface_routing->get_qg() : unsat->get_qg());
-  routing->init_lake_links(interception_before_snow);
-  if (is_active(routing)) {
-    routing->init_routing();
-    routing->set_irrigation_demand(irrigation->get_irrigation_demand());
-    groundwater->set_riverflow_table(unsat->get_riverflow_table());
-    routing->set_riverflow_table(unsat->get_riverflow_table());
-    routing->read_state(unsat->get_storage_file_name(), readgrid);
-    routing->set_initialized(1);
-  }
-  irrigation->set_riverflow_table(unsat->get_riverflow_table());
-  irrigation->set_qg(unsat->get_qg());
-  irrigation->link_tracer_storage();
-  // The reservoirs' share is asked before the rivers'.
-  subbasin_flow_arrays* from_reservoirs = routing->get_maxirrig_from_reservoirs();
-  subbasin_flow_arrays* from_rivers = routing->get_maxirrig();
-  irrigation->set_maxirrig(from_rivers, from_reservoirs);
-  irrigation->set_routing_target(routing->get_routing_target());
-  irrigation->set_abfrel(routing->get_abfrel());
-  irrigation->set_initialized(1);
-  groundwater->set_qg(unsat->get_qg());
-  groundwater->set_initialized(1);
-  if (is_active(snow)) {
-    snow->set_qg(unsat->get_qg());
-    snow->read_state(unsat->get_storage_file_name(), readgrid);
-    snow->set_initialized(1);
-  }
+  using app = ModellApplication;
+  using condition = bool (*)(const app&);
+  struct connection {
+    condition when;
+    void (*connect)(app& a);
+  };
+  static constexpr condition always = [](const app&) { return true; };
+  static constexpr condition surface_routing_active = [](const app& a) {
+    return is_active(a.surface_routing);
+  };
+  static constexpr condition routing_active = [](const app& a) { return is_active(a.routing); };
+  static constexpr condition snow_active = [](const app& a) { return is_active(a.snow); };
+  // In this order; a condition is asked when its row is reached. readgrid is
+  // the unsaturated zone's storage-grid read code.
+  static constexpr connection rows[] = {
+      {surface_routing_active,
+       [](app& a) { a.surface_routing->set_qbb(a.unsat->get_qbb()); }},
+      {surface_routing_active,
+       [](app& a) { a.surface_routing->set_kelsqd(a.unsat->get_kelsqd()); }},
+      {surface_routing_active,
+       [](app& a) { a.surface_routing->set_kelsqi(a.unsat->get_kelsqi()); }},
+      {surface_routing_active,
+       [](app& a) {
+         a.surface_routing->read_state(a.unsat->get_storage_file_name(), a.unsat->get_readgrid());
+       }},
+      {surface_routing_active, [](app& a) { a.unsat->set_surface_routing_active(1); }},
+      {routing_active,
+       [](app& a) {
+         a.routing->set_qg(is_active(a.surface_routing) ? a.surface_routing->get_qg()
+                                                        : a.unsat->get_qg());
+       }},
+      {always, [](app& a) { a.routing->init_lake_links(a.interception_before_snow); }},
+      {routing_active, [](app& a) { a.routing->init_routing(); }},
+      {routing_active,
+       [](app& a) { a.routing->set_irrigation_demand(a.irrigation->get_irrigation_demand()); }},
+      {routing_active,
+       [](app& a) { a.groundwater->set_riverflow_table(a.unsat->get_riverflow_table()); }},
+      {routing_active,
+       [](app& a) { a.routing->set_riverflow_table(a.unsat->get_riverflow_table()); }},
+      {routing_active,
+       [](app& a) {
+         a.routing->read_state(a.unsat->get_storage_file_name(), a.unsat->get_readgrid());
+       }},
+      {routing_active, [](app& a) { a.routing->set_initialized(1); }},
+      {always,
+       [](app& a) { a.irrigation->set_riverflow_table(a.unsat->get_riverflow_table()); }},
+      {always, [](app& a) { a.irrigation->set_qg(a.unsat->get_qg()); }},
+      {always, [](app& a) { a.irrigation->link_tracer_storage(); }},
+      {always,
+       [](app& a) {
+         // The reservoirs' share is asked before the rivers'.
+         subbasin_flow_arrays* from_reservoirs = a.routing->get_maxirrig_from_reservoirs();
+         a.irrigation->set_maxirrig(a.routing->get_maxirrig(), from_reservoirs);
+       }},
+      {always, [](app& a) { a.irrigation->set_routing_target(a.routing->get_routing_target()); }},
+      {always, [](app& a) { a.irrigation->set_abfrel(a.routing->get_abfrel()); }},
+      {always, [](app& a) { a.irrigation->set_initialized(1); }},
+      {always, [](app& a) { a.groundwater->set_qg(a.unsat->get_qg()); }},
+      {always, [](app& a) { a.groundwater->set_initialized(1); }},
+      {snow_active, [](app& a) { a.snow->set_qg(a.unsat->get_qg()); }},
+      {snow_active,
+       [](app& a) {
+         a.snow->read_state(a.unsat->get_storage_file_name(), a.unsat->get_readgrid());
+       }},
+      {snow_active, [](app& a) { a.snow->set_initialized(1); }},
+  };
+  for (const connection& row : rows)
+    if (row.when(*this)) row.connect(*this);
+}
+
+void ModellApplication::list_modules() {
+  modules = existing<teilmodellklasse>(radiation_correction, superposition, evapotranspiration,
+                                       snow, interception, silting_up, irrigation, unsat,
+                                       surface_routing, groundwater, routing);
+  substep_modules =
+      existing<teilmodellklasse>(unsat, surface_routing, evapotranspiration, groundwater,
+                                 special_output);
 }
 
 void ModellApplication::collect_fpe_flags() {

@@ -1,8 +1,10 @@
 // The application object: simulates one control file. init builds the
 // settings object and every module in a fixed order and wires them (a getter
-// of one module to a setter of another as soon as both exist); run is the
-// time loop; ClearMemory flushes, writes the storage contents and releases
-// everything. main creates one object per control file.
+// of one module to a setter of another as soon as both exist), both as
+// tables of steps; run is the time loop; ClearMemory flushes, writes the
+// storage contents and releases everything. The time loop and the release
+// reach the modules through the life-cycle hooks of teilmodellklasse, over
+// ordered lists of the modules. main creates one object per control file.
 #pragma once
 
 #include <csignal>
@@ -15,8 +17,8 @@
 #include "submodel/teilmod.h"
 #include "modelbase/gridstore.h"
 #include "modelbase/memhandling.h"
+#include "modelbase/settings_context.h"
 #include "modelbase/zonalstat.h"
-#include "settings/settingsblock.h"
 
 class DiagStream;
 class defaultini;
@@ -36,6 +38,14 @@ class abflussmodellklasse;
 class SpecialOutputClass;
 class tracer_ini_class;
 struct tracer_entry;
+
+// The objects that exist among the given ones, in the given order.
+template <class Base, class... Objects>
+std::vector<Base*> existing(const std::unique_ptr<Objects>&... objects) {
+  std::vector<Base*> list;
+  ((objects ? list.push_back(objects.get()) : void()), ...);
+  return list;
+}
 
 // The dump options of the command line, handed to the unsaturated zone.
 struct dump_options {
@@ -88,19 +98,28 @@ class ModellApplication : public memory_handling, public signal_receiver {
  private:
   void build_settings();
   void build_meteo_inputs();
+  // The set-up steps after the meteorological inputs, one row per object.
   void build_modules(int argc, char** argv);
+  // The connections that need the channel-routing module, one row each.
   void wire_after_routing();
+  // A module built with the common arguments and the extra ones of its
+  // constructor into slot; a non-zero status ends the set-up.
+  template <class Module, class... Extra>
+  Module& build_module(std::unique_ptr<Module>& slot, const char* section, Extra&&... extra);
+  void list_modules();
   void collect_fpe_flags();
 
   // Time loop steps.
   void agree_on_ctrl_c();
   void end_with_this_step();
   void flush_all_outputs();
-  void current_date(int64_t& hour, int64_t& day, int64_t& month, int64_t& year);
-  void run_meteo_inputs(int64_t hour, int64_t day, int64_t month, int64_t year);
-  void run_vertical_balance(int64_t hour, int64_t day, int64_t month, int64_t year);
+  // The date of the current record of the first meteorological input; all
+  // -9999 without one.
+  model_date current_date();
+  void run_meteo_inputs(const model_date& step);
+  void run_vertical_balance(const model_date& step);
   void advance_inputs();
-  void exchange_coupling_input(int64_t hour, int64_t day, int64_t month, int64_t year);
+  void exchange_coupling_input(const model_date& step);
   void exchange_coupling_output();
   void repeat_for_spinup(int& run_counter);
   // ---- temperature pre-SpinUp ----
@@ -114,24 +133,26 @@ class ModellApplication : public memory_handling, public signal_receiver {
   void release_modules();
   void delete_modules();
 
+  // The meteorological inputs built so far (1..n).
+  int meteo_count() const { return static_cast<int>(meteo_inputs.size()) - 1; }
+
   // Fields, as the set-up fills them.
-  int64_t last_exchange_hour = -1, last_exchange_day = -1, last_exchange_month = -1,
-          last_exchange_year = -1;
+  model_date last_exchange{-1, -1, -1, -1};  // of the last coupling input exchange
   char coupling_interval = 'I';
   int meteo_index = 0;
-  std::vector<std::string> meteo_names{std::string()};  // 1..meteo_count
-  int meteo_count = 0;
-  int radius_warnings = 0;
-  double min_to_int_end = 0;  // [min]
   int16_t end_of_run = 0;
   char interception_before_snow = 0;
   std::string control_file_name;
-  std::string copy_name;  // the substituted copy every object reads
-  int64_t step_day = 0, step_month = 0, step_hour = 0, step_year = 0;
+  model_date step_date;  // of the current step
 
-  settings_block settings;
-  submodel_settings common;        // what every module receives
-  submodel_settings unsat_common;  // the same with the unsaturated zone's zone table
+  // The settings of the run, owned by the settings object; every object
+  // references them (the control-file copy, the meteorological inputs'
+  // names, the output switches, SpinUp, ...). None before the settings
+  // object has handed them over.
+  const settings_context* settings = nullptr;
+  // The unsaturated zone's zone table, which irrigation, groundwater and
+  // routing read in place of the settings' one.
+  zone_table_view unsat_zone_table;
 
   statistics_registry registry;
   int registry_size = STATISTICS_REGISTRY_SIZE;
@@ -141,7 +162,8 @@ class ModellApplication : public memory_handling, public signal_receiver {
   int tracer_count = 0;
   tracer_entry* tracer_list = nullptr;
 
-  int spinup_switch = 0;
+  // SpinUp: the switch and the units are in the settings (the settings
+  // reference this list).
   int pre_spinup = 0;
   int repeat_count = 0;
   std::vector<hru_entry> hru_list;
@@ -164,6 +186,17 @@ class ModellApplication : public memory_handling, public signal_receiver {
   std::unique_ptr<gwflowclass> groundwater;
   std::unique_ptr<SpecialOutputClass> special_output;
   std::unique_ptr<tracer_ini_class> tracer_settings;
+
+  // The sub-model modules but the special output, in the order in which the
+  // Ctrl-C choices set their end date and flush them: radiation correction,
+  // regional superposition, evapotranspiration, snow, interception,
+  // silting-up, irrigation, unsaturated zone, surface routing, groundwater,
+  // routing. Not owned; listed once the set-up is complete.
+  std::vector<teilmodellklasse*> modules;
+  // The sub-step loop in its order: unsaturated zone, surface routing,
+  // evapotranspiration, groundwater, then the special output, which samples
+  // every sub-step; all of them begin and end every step in this order.
+  std::vector<teilmodellklasse*> substep_modules;
 
   // The modules' floating-point-error flags in the order the handler sets
   // them; the unsaturated zone's flag guards against a second report.

@@ -53,11 +53,11 @@ void temperature_pre_spinup(const pre_spinup_parts& parts, int16_t& end_of_run) 
 void ModellApplication::TemperaturePreSpinUp() {
   pre_spinup_parts parts;
   parts.diag = diag;
-  parts.meteo_names = &meteo_names;
-  parts.meteo_count = meteo_count;
-  parts.first_input = meteo_count >= 1 ? meteo_inputs[1] : nullptr;
+  parts.meteo_names = &settings->meteo_names;
+  parts.meteo_count = meteo_count();
+  parts.first_input = meteo_count() >= 1 ? meteo_inputs[1] : nullptr;
   parts.unsat = unsat.get();
-  parts.min_to_int_end = min_to_int_end;
+  parts.min_to_int_end = settings->min_to_int_end;
   parts.agree_on_ctrl_c = [this] { agree_on_ctrl_c(); };
   temperature_pre_spinup(parts, end_of_run);
 }

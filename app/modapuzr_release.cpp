@@ -21,56 +21,28 @@
 #include "vertical/interzep.h"
 #include "vertical/irrigate.h"
 
-namespace {
-
-template <class Module>
-void flush(const std::unique_ptr<Module>& module) {
-  if (module) module->flush_outputs();
-}
-
-template <class Module>
-void release(const std::unique_ptr<Module>& module) {
-  if (module) module->release();
-}
-
-template <class Module>
-void free_tracer_statistics(const std::unique_ptr<Module>& module) {
-  if (module) module->free_tracer_statistics();
-}
-
-}  // namespace
-
 void ModellApplication::ClearMemory() {
   try {
     diag_entry(*diag, "reached end of simulation sucessfully");
-    for (int i = 1; i <= meteo_count; ++i)
+    for (int i = 1; i <= meteo_count(); ++i)
       if (meteo_inputs[static_cast<size_t>(i)] != nullptr)
         meteo_inputs[static_cast<size_t>(i)]->flush_outputs();
-    flush(superposition);
-    flush(evapotranspiration);
-    flush(snow);
-    flush(interception);
-    flush(irrigation);
-    flush(silting_up);
-    flush(unsat);
-    flush(surface_routing);
-    flush(groundwater);
-    flush(routing);
-    flush(special_output);
+    // Unlike the Ctrl-C flush: irrigation before silting-up, and the special
+    // output before the settings object.
+    for (teilmodellklasse* module : existing<teilmodellklasse>(
+             superposition, evapotranspiration, snow, interception, irrigation, silting_up, unsat,
+             surface_routing, groundwater, routing, special_output))
+      module->flush_outputs();
     if (settings_object) settings_object->flush_grid_statistics();
 
-    for (int i = meteo_count; i >= 1; --i) {
-      meteointerpol*& input = meteo_inputs[static_cast<size_t>(i)];
+    for (int i = meteo_count(); i >= 1; --i) {
+      meteointerpol* input = meteo_inputs[static_cast<size_t>(i)];
       if (input != nullptr) input->release();
-      meteo_names[static_cast<size_t>(i)].clear();
     }
 
-    free_tracer_statistics(snow);
-    free_tracer_statistics(interception);
-    free_tracer_statistics(silting_up);
-    free_tracer_statistics(irrigation);
-    free_tracer_statistics(groundwater);
-    free_tracer_statistics(superposition);
+    for (teilmodellklasse* module : existing<teilmodellklasse>(
+             snow, interception, silting_up, irrigation, groundwater, superposition))
+      module->free_tracer_statistics();
 
     release_modules();
     delete_modules();
@@ -81,36 +53,22 @@ void ModellApplication::ClearMemory() {
 }
 
 void ModellApplication::release_modules() {
-  // A writer appends its storage-content section only when an earlier writer
+  // The storage-content file is written in this order (snow follows in its
+  // release). A writer appends its section only when an earlier writer
   // really started the file in this run.
   bool started = false;
-  if (routing) {
-    routing->release();
-    started = routing->storage_section_written();
+  for (teilmodellklasse* module :
+       existing<teilmodellklasse>(routing, unsat, silting_up, surface_routing)) {
+    module->end_run(started ? 1 : 0);
+    started = started || module->storage_section_written();
   }
-  if (unsat) {
-    unsat->end_run(started ? 1 : 0);
-    started = started || unsat->storage_section_written();
-  }
-  release(silting_up);
-  if (surface_routing) surface_routing->end_run(started ? 1 : 0);
 
-  release(interception);
-  release(irrigation);
-  release(snow);
-  release(evapotranspiration);
-  release(radiation_correction);
-  release(superposition);
-  release(precipitation_correction);
-  release(groundwater);
-  release(tracer_settings);
-  release(special_output);
-  release(settings_object);
+  for (modelobject* object : existing<modelobject>(
+           interception, irrigation, snow, evapotranspiration, radiation_correction,
+           superposition, precipitation_correction, groundwater, tracer_settings, special_output,
+           settings_object))
+    object->release();
 
-  if (settings.selected_count > 0) {
-    settings.selected_codes.clear();
-    settings.selected_count = 0;
-  }
   diag_entry(*diag, "o.k.\n");
   diag_entry(*diag, "deleting modules...");
 }
@@ -120,12 +78,13 @@ void ModellApplication::delete_modules() {
   own_fpe_flag = 1;
   unsat_fpe_flag = nullptr;
   module_fpe_flags.clear();
-  for (int i = meteo_count; i >= 1; --i) {
+  modules.clear();
+  substep_modules.clear();
+  for (int i = meteo_count(); i >= 1; --i) {
     delete meteo_inputs[static_cast<size_t>(i)];
     meteo_inputs[static_cast<size_t>(i)] = nullptr;
   }
   meteo_inputs.assign(1, nullptr);
-  meteo_count = 0;
   tracer_settings.reset();
   routing.reset();
   groundwater.reset();
@@ -140,6 +99,8 @@ void ModellApplication::delete_modules() {
   superposition.reset();
   precipitation_correction.reset();
   special_output.reset();
+  unsat_zone_table = zone_table_view{};
+  settings = nullptr;
   settings_object.reset();
   registry.records.clear();
   hru_list.clear();

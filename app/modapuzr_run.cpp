@@ -67,31 +67,29 @@ int ModellApplication::run() {
 
 void ModellApplication::run_loop() {
   int run_counter = 1;
-  if (spinup_switch > 0) {
+  if (settings->spinup_switch > 0) {
     if (pre_spinup > 0) TemperaturePreSpinUp();
     // Without repetitions no step is simulated.
     if (repeat_count <= 0) end_of_run = 1;
   }
   while (end_of_run == 0) {
     agree_on_ctrl_c();
-    int64_t hour = 0, day = 0, month = 0, year = 0;
-    current_date(hour, day, month, year);
-    step_hour = hour;
-    step_day = day;
-    step_month = month;
-    step_year = year;
-    exchange_coupling_input(hour, day, month, year);
-    run_meteo_inputs(hour, day, month, year);
+    step_date = current_date();
+    const model_date& t = step_date;
+    const int64_t hour = t.hour, day = t.day, month = t.month, year = t.year;
+    exchange_coupling_input(t);
+    run_meteo_inputs(t);
 
     const int dt = evapotranspiration->get_flow_control() == 0
                        ? 1440
                        : evapotranspiration->get_time_interval();
     settings_object->update_periodic_grids(hour, day, month, year, dt);
     settings_object->update_landuse_parameters(hour, day, month, year, dt);
-    for (int i = 1; i <= meteo_count; ++i) meteo_inputs[static_cast<size_t>(i)]->output_result_grid();
+    for (int i = 1; i <= meteo_count(); ++i)
+      meteo_inputs[static_cast<size_t>(i)]->output_result_grid();
     superposition->write_output();
 
-    run_vertical_balance(hour, day, month, year);
+    run_vertical_balance(t);
     routing->time_step(hour, day, month, year);
 
     settings_object->write_standard_grids(hour, day, month, year);
@@ -140,89 +138,64 @@ void ModellApplication::agree_on_ctrl_c() {
 }
 
 void ModellApplication::end_with_this_step() {
-  for (int i = 1; i <= meteo_count; ++i) meteo_inputs[static_cast<size_t>(i)]->end_at_current_date();
-  int64_t hour = NO_DATE, day = NO_DATE, month = NO_DATE, year = NO_DATE;
-  current_date(hour, day, month, year);
-  const auto y = static_cast<uint64_t>(year);
-  const auto m = static_cast<uint64_t>(month);
-  const auto d = static_cast<uint64_t>(day);
-  const auto h = static_cast<uint64_t>(hour);
-  radiation_correction->set_end_date(y, m, d, h);
-  superposition->set_end_date(y, m, d, h);
-  evapotranspiration->set_end_date(y, m, d, h);
-  snow->set_end_date(y, m, d, h);
-  interception->set_end_date(y, m, d, h);
-  silting_up->set_end_date(y, m, d, h);
-  irrigation->set_end_date(y, m, d, h);
-  unsat->set_end_date(y, m, d, h);
-  surface_routing->set_end_date(y, m, d, h);
-  groundwater->set_end_date(y, m, d, h);
-  routing->set_end_date(y, m, d, h);
+  for (int i = 1; i <= meteo_count(); ++i)
+    meteo_inputs[static_cast<size_t>(i)]->end_at_current_date();
+  const model_date t = current_date();
+  const auto y = static_cast<uint64_t>(t.year);
+  const auto m = static_cast<uint64_t>(t.month);
+  const auto d = static_cast<uint64_t>(t.day);
+  const auto h = static_cast<uint64_t>(t.hour);
+  for (teilmodellklasse* module : modules) module->set_end_date(y, m, d, h);
   settings_object->set_end_date(y, m, d, h);
   special_output->set_end_date(y, m, d, h);
 }
 
 void ModellApplication::flush_all_outputs() {
-  for (int i = 1; i <= meteo_count; ++i) meteo_inputs[static_cast<size_t>(i)]->flush_outputs();
-  superposition->flush_outputs();
-  evapotranspiration->flush_outputs();
-  snow->flush_outputs();
-  interception->flush_outputs();
-  silting_up->flush_outputs();
-  irrigation->flush_outputs();
-  unsat->flush_outputs();
-  surface_routing->flush_outputs();
-  groundwater->flush_outputs();
-  routing->flush_outputs();
+  for (int i = 1; i <= meteo_count(); ++i) meteo_inputs[static_cast<size_t>(i)]->flush_outputs();
+  for (teilmodellklasse* module : modules) module->flush_outputs();
   settings_object->flush_grid_statistics();
   special_output->flush_outputs();
 }
 
-void ModellApplication::current_date(int64_t& hour, int64_t& day, int64_t& month,
-                                     int64_t& year) {
-  if (meteo_count >= 1) {
-    meteo_inputs[1]->get_current_date(hour, day, month, year);
-  } else {
-    hour = day = month = year = NO_DATE;
-  }
+model_date ModellApplication::current_date() {
+  model_date t{NO_DATE, NO_DATE, NO_DATE, NO_DATE};
+  if (meteo_count() >= 1) meteo_inputs[1]->get_current_date(t.hour, t.day, t.month, t.year);
+  return t;
 }
 
-void ModellApplication::exchange_coupling_input(int64_t hour, int64_t day, int64_t month,
-                                                int64_t year) {
+void ModellApplication::exchange_coupling_input(const model_date& t) {
   if (!settings_object->coupling_active()) return;
   coupling_interval = settings_object->get_coupling_interval();
   bool due = false;
   switch (coupling_interval) {
     case 'I': due = true; break;
-    case 'H': due = hour != last_exchange_hour; break;
-    case 'D': due = day != last_exchange_day; break;
-    case 'M': due = month != last_exchange_month; break;
-    case 'Y': due = year != last_exchange_year; break;
+    case 'H': due = t.hour != last_exchange.hour; break;
+    case 'D': due = t.day != last_exchange.day; break;
+    case 'M': due = t.month != last_exchange.month; break;
+    case 'Y': due = t.year != last_exchange.year; break;
     default: break;
   }
   if (!due) return;
   const int64_t poll_ticks = settings_object->get_wait_interval();
   WaitForFile(settings_object->get_semaphore_file(), poll_ticks);
-  last_exchange_hour = hour;
-  last_exchange_day = day;
-  last_exchange_month = month;
-  last_exchange_year = year;
-  settings_object->read_coupling_input(year, month, day, hour);
+  last_exchange = t;
+  settings_object->read_coupling_input(t.year, t.month, t.day, t.hour);
   if (settings_object->has_external_gw_table())
     unsat->apply_external_gw_table(settings_object->get_external_time_step());
 }
 
 void ModellApplication::exchange_coupling_output() {
   if (!settings_object->coupling_active()) return;
-  int64_t hour = step_hour, day = step_day, month = step_month, year = step_year;
-  if (meteo_count >= 1) meteo_inputs[1]->get_current_date(hour, day, month, year);
+  // The date of the next record, or the step's own without an input.
+  model_date t = step_date;
+  if (meteo_count() >= 1) meteo_inputs[1]->get_current_date(t.hour, t.day, t.month, t.year);
   coupling_interval = settings_object->get_coupling_interval();
   bool due = coupling_interval == 'I' || end_of_run != 0;
   switch (coupling_interval) {
-    case 'H': due = due || hour != last_exchange_hour; break;
-    case 'D': due = due || day != last_exchange_day; break;
-    case 'M': due = due || month != last_exchange_month; break;
-    case 'Y': due = due || year != last_exchange_year; break;
+    case 'H': due = due || t.hour != last_exchange.hour; break;
+    case 'D': due = due || t.day != last_exchange.day; break;
+    case 'M': due = due || t.month != last_exchange.month; break;
+    case 'Y': due = due || t.year != last_exchange.year; break;
     default: break;
   }
   if (!due) {
@@ -230,29 +203,29 @@ void ModellApplication::exchange_coupling_output() {
     return;
   }
   const bool ends = end_of_run != 0;
-  settings_object->write_coupling_output(last_exchange_day, last_exchange_month,
-                                         last_exchange_year, ends || day != last_exchange_day,
-                                         ends || month != last_exchange_month,
-                                         ends || year != last_exchange_year);
+  settings_object->write_coupling_output(last_exchange.day, last_exchange.month,
+                                         last_exchange.year, ends || t.day != last_exchange.day,
+                                         ends || t.month != last_exchange.month,
+                                         ends || t.year != last_exchange.year);
   const std::string content = settings_object->get_semaphore_content();
   WriteSemaphoreFile(settings_object->get_semaphore_target_file(), content);
 }
 
-void ModellApplication::run_meteo_inputs(int64_t hour, int64_t day, int64_t month, int64_t year) {
-  for (int i = 1; i <= meteo_count; ++i) {
+void ModellApplication::run_meteo_inputs(const model_date& t) {
+  for (int i = 1; i <= meteo_count(); ++i) {
     meteointerpol* input = meteo_inputs[static_cast<size_t>(i)];
     if (input->get_method() == 10 || input->get_method() == 11) input->fit_station_regression(0);
   }
   if (superposition->get_flow_control() == 0) precipitation_correction->correct_station_data();
-  for (int i = 1; i <= meteo_count; ++i)
-    meteo_inputs[static_cast<size_t>(i)]->interpolate(hour, day, month, year);
-  superposition->time_step(hour, day, month, year);
+  for (int i = 1; i <= meteo_count(); ++i)
+    meteo_inputs[static_cast<size_t>(i)]->interpolate(t.hour, t.day, t.month, t.year);
+  superposition->time_step(t.hour, t.day, t.month, t.year);
   if (superposition->get_flow_control() != 0 || precipitation_correction->get_grid_mode() != 0)
     precipitation_correction->correct_precipitation_grid();
 }
 
-void ModellApplication::run_vertical_balance(int64_t hour, int64_t day, int64_t month,
-                                             int64_t year) {
+void ModellApplication::run_vertical_balance(const model_date& t) {
+  const int64_t hour = t.hour, day = t.day, month = t.month, year = t.year;
   radiation_correction->time_step(hour, day, month, year);
   evapotranspiration->compute_potential_evapotranspiration(hour, day, month, year);
   irrigation->time_step(hour, day, month, year);
@@ -265,42 +238,31 @@ void ModellApplication::run_vertical_balance(int64_t hour, int64_t day, int64_t 
     interception->time_step(hour, day, month, year);
   }
   silting_up->time_step(hour, day, month, year);
-  unsat->begin_step(hour, day, month, year);
-  surface_routing->begin_step(hour, day, month, year);
-  evapotranspiration->begin_step(hour, day, month, year);
-  groundwater->begin_step(hour, day, month, year);
+  for (teilmodellklasse* module : substep_modules) module->begin_step(t);
   const int count = unsat->get_substeps();
-  for (int k = 1; k <= count; ++k) {
-    unsat->time_step(hour, day, month, year);
-    surface_routing->time_step(hour, day, month, year);
-    evapotranspiration->substep_hook(hour, day, month, year);
-    groundwater->time_step(hour, day, month, year);
-    special_output->sample_step(hour, day, month, year, 1, k);
-  }
+  for (int k = 1; k <= count; ++k)
+    for (teilmodellklasse* module : substep_modules) module->run_substep(t, k);
   unsat->compute_max_pumping();
-  unsat->end_step(hour, day, month, year);
-  surface_routing->end_step(hour, day, month, year);
-  evapotranspiration->end_step(hour, day, month, year);
-  groundwater->end_step(hour, day, month, year);
+  for (teilmodellklasse* module : substep_modules) module->end_step(t);
 }
 
 void ModellApplication::advance_inputs() {
   int at_end = 0;
-  for (int i = 1; i <= meteo_count; ++i) {
+  for (int i = 1; i <= meteo_count(); ++i) {
     meteointerpol* input = meteo_inputs[static_cast<size_t>(i)];
     input->read_next_record();
     if (input->is_end_of_data() != 0) ++at_end;
   }
-  if (meteo_count == 0 || at_end == meteo_count) end_of_run = 1;
+  if (meteo_count() == 0 || at_end == meteo_count()) end_of_run = 1;
 }
 
 void ModellApplication::repeat_for_spinup(int& run_counter) {
-  if (spinup_switch != 1 || end_of_run == 0 || repeat_count <= run_counter) return;
+  if (settings->spinup_switch != 1 || end_of_run == 0 || repeat_count <= run_counter) return;
   diag_entry(*diag, "INFO: SpinUp reached end of defined time range for run #", run_counter,
              ", resetting inputs and starting again now (repetition ", run_counter + 1, " of ",
              repeat_count, ")");
   end_of_run = 0;
-  for (int i = 1; i <= meteo_count; ++i) {
+  for (int i = 1; i <= meteo_count(); ++i) {
     meteo_inputs[static_cast<size_t>(i)]->rewind_inputs();
     meteo_inputs[static_cast<size_t>(i)]->read_next_record();
   }

@@ -25,7 +25,7 @@ namespace {
 
 class bench_object : public modelobject {
  public:
-  bench_object(DiagStream& stream, int n, int rank_, int size_) : modelobject(make_args(stream)) {
+  bench_object(DiagStream& stream, int n, int rank_, int size_) : modelobject(&stream, "") {
     name = "bench_gridfiles";
     ncols = n;
     nrows = n;
@@ -38,13 +38,6 @@ class bench_object : public modelobject {
     const int from_south = size_ - 1 - rank_;
     first_row = std::min(n, from_south * band + 1);
     last_row = std::min(n, (from_south + 1) * band);
-  }
-
- private:
-  static modelobject_args make_args(DiagStream& stream) {
-    modelobject_args args;
-    args.diag = &stream;
-    return args;
   }
 };
 

@@ -26,7 +26,7 @@ namespace {
 
 class bench_object : public modelobject {
  public:
-  bench_object(DiagStream& stream, grid_store& shared, int side) : modelobject(args(stream)) {
+  bench_object(DiagStream& stream, grid_store& shared, int side) : modelobject(&stream, "") {
     name = "bench_transfers";
     ncols = side;
     nrows = side;
@@ -44,13 +44,6 @@ class bench_object : public modelobject {
     strips = spans;
     halo_send = send;
     halo_receive = receive;
-  }
-
- private:
-  static modelobject_args args(DiagStream& stream) {
-    modelobject_args a;
-    a.diag = &stream;
-    return a;
   }
 };
 

@@ -4,11 +4,11 @@
 
 abflussmodellklasse::abflussmodellklasse(int& status, DiagStream* diag_stream,
                                          statistics_registry* /*registry*/, int /*registry_size*/,
-                                         const std::string& section,
-                                         const std::string& control_file, grid_store* store_in,
-                                         const submodel_settings& settings, int tracer_count_in,
-                                         tracer_entry* tracer_list_in, int readgrid_in)
-    : teilmodellklasse(diag_stream, section, control_file, store_in, settings, 1, 1),
+                                         const std::string& section, grid_store* store_in,
+                                         const settings_context& settings, int tracer_count_in,
+                                         tracer_entry* tracer_list_in,
+                                         const zone_table_view& zone_table, int readgrid_in)
+    : teilmodellklasse(diag_stream, section, store_in, settings, 1, 1, &zone_table),
       routed_tracer_count(tracer_count_in),
       routed_tracers(tracer_list_in),
       state_readgrid(readgrid_in) {

@@ -2,8 +2,8 @@
 // lakes, reservoirs and abstractions to the outlet, on process 0 only. Not
 // built yet: the module reads the head of "[routing_model]" (inactive on the
 // other processes, which keep the value read as the routing activity
-// elsewhere), hands out no tables and routes nothing. It receives the zone
-// table of the unsaturated-zone module in its settings.
+// elsewhere), hands out no tables and routes nothing. It counts the
+// subbasins of the unsaturated-zone module's zone table.
 #pragma once
 
 #include <cstdint>
@@ -19,21 +19,19 @@ class grid_store;
 
 class abflussmodellklasse : public teilmodellklasse {
  public:
+  // zone_table: the unsaturated zone's, in place of the settings' one;
   // readgrid: the unsaturated zone's storage-grid read code.
   abflussmodellklasse(int& status, DiagStream* diag, statistics_registry* registry,
-                      int registry_size, const std::string& section,
-                      const std::string& control_file, grid_store* store,
-                      const submodel_settings& settings, int tracer_count,
-                      tracer_entry* tracer_list, int readgrid);
+                      int registry_size, const std::string& section, grid_store* store,
+                      const settings_context& settings, int tracer_count,
+                      tracer_entry* tracer_list, const zone_table_view& zone_table,
+                      int readgrid);
 
   void init_tracers(int& status, int tracer_count, tracer_entry* tracer_list,
                     statistics_registry* registry, int registry_size) override;
   void time_step(int64_t hour, int64_t day, int64_t month, int64_t year) override;
   void release() override;
-  // True once this module has started the storage-content file in this run;
-  // a later writer appends to the file only then, so a stale file from an
-  // earlier run is never extended.
-  bool storage_section_written() const { return storage_written; }
+  bool storage_section_written() const override { return storage_written; }
 
   // The flow-control value read on this process before the module was made
   // inactive on every process but 0.
@@ -53,7 +51,7 @@ class abflussmodellklasse : public teilmodellklasse {
   // River and reservoir water available for irrigation per subbasin.
   virtual subbasin_flow_arrays* get_maxirrig();
   virtual subbasin_flow_arrays* get_maxirrig_from_reservoirs();
-  virtual void flush_outputs();
+  void flush_outputs() override;
   // Called also when the module is inactive.
   virtual void init_lake_links(char interception_before_snow);
 

@@ -4,16 +4,15 @@
 
 surfaceroutingclass::surfaceroutingclass(int& status, DiagStream* diag_stream,
                                          statistics_registry* /*registry*/, int /*registry_size*/,
-                                         const std::string& section,
-                                         const std::string& control_file, grid_store* store_in,
-                                         const submodel_settings& settings, int substeps_in)
-    : teilmodellklasse(diag_stream, section, control_file, store_in, settings, substeps_in, 1) {
+                                         const std::string& section, grid_store* store_in,
+                                         const settings_context& settings, int substeps_in)
+    : teilmodellklasse(diag_stream, section, store_in, settings, substeps_in, 1) {
   run_constructor_body(status, [&] {
     if (flow_control == 0) return;
     write_source_banner(*diag, "surfrout", __DATE__, __TIME__);
     control.reset();
     // Hydrologic response units (a SpinUp) have no lateral surface flow.
-    if (spinup_switch != 0) {
+    if (settings.spinup_switch != 0) {
       flow_control = 0;
       return;
     }
@@ -30,9 +29,13 @@ void surfaceroutingclass::init_tracers(int& status, int, tracer_entry*, statisti
 
 void surfaceroutingclass::time_step(int64_t, int64_t, int64_t, int64_t) {}
 
-void surfaceroutingclass::begin_step(int64_t, int64_t, int64_t, int64_t) {}
+void surfaceroutingclass::run_substep(const model_date& step, int) {
+  time_step(step.hour, step.day, step.month, step.year);
+}
 
-void surfaceroutingclass::end_step(int64_t, int64_t, int64_t, int64_t) {}
+void surfaceroutingclass::begin_step(const model_date&) {}
+
+void surfaceroutingclass::end_step(const model_date&) {}
 
 void surfaceroutingclass::end_run(int) { teilmodellklasse::release(); }
 

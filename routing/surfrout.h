@@ -19,22 +19,23 @@ class grid_store;
 class surfaceroutingclass : public teilmodellklasse {
  public:
   surfaceroutingclass(int& status, DiagStream* diag, statistics_registry* registry,
-                      int registry_size, const std::string& section,
-                      const std::string& control_file, grid_store* store,
-                      const submodel_settings& settings, int substeps);
+                      int registry_size, const std::string& section, grid_store* store,
+                      const settings_context& settings, int substeps);
 
   void set_substeps(int count) override;
   void init_tracers(int& status, int tracer_count, tracer_entry* tracer_list,
                     statistics_registry* registry, int registry_size) override;
   // One sub-step.
   void time_step(int64_t hour, int64_t day, int64_t month, int64_t year) override;
-
-  virtual void begin_step(int64_t hour, int64_t day, int64_t month, int64_t year);
-  virtual void end_step(int64_t hour, int64_t day, int64_t month, int64_t year);
+  // Sub-step k is its time_step.
+  void run_substep(const model_date& step, int k) override;
+  void begin_step(const model_date& step) override;
+  void end_step(const model_date& step) override;
   // Takes the place of release; append: an earlier module already wrote its
   // section of the storage-content file.
-  virtual void end_run(int append);
-  virtual void flush_outputs();
+  void end_run(int append) override;
+  void flush_outputs() override;
+
   // Total runoff per subbasin, none when inactive.
   virtual subbasin_flow_arrays* get_qg();
   // The setters keep what they get when the module is active.

@@ -18,19 +18,12 @@ namespace {
 // and reports done.
 constexpr int FINAL_STAGE = 23;
 
-modelobject_args settings_args(DiagStream* diag_stream, const std::string& control_file_name) {
-  modelobject_args args;
-  args.diag = diag_stream;
-  args.control_file = control_file_name;
-  return args;
-}
-
 }  // namespace
 
 defaultini::defaultini(unsigned& status, DiagStream* diag_stream,
                        const std::string& control_file_name, statistics_registry* shared_registry,
                        int shared_registry_size, int mode, grid_store* shared_store)
-    : modelobject(settings_args(diag_stream, control_file_name)),
+    : modelobject(diag_stream, control_file_name, run_context),
       registry(shared_registry),
       registry_size(shared_registry_size) {
   status = 0;
@@ -43,7 +36,6 @@ defaultini::defaultini(unsigned& status, DiagStream* diag_stream,
     if (store != nullptr) install_output_by_write_code(*store);
     given_name = control_file_name;
     stage_counter = 0;
-    landuse_layers.assign(1, nullptr);
   } catch (int code) {
     status = static_cast<unsigned>(code);
   } catch (...) {
@@ -124,7 +116,7 @@ void defaultini::run_stage() {
     case 14:
       if (find_grid("landuse") > 0) {
         write_progress_label("generateMultiLayerParameterGrids...");
-        generateMultiLayerParameterGrids(landuse_layer_count);
+        generateMultiLayerParameterGrids(vegetation.layer_count());
         write_progress_label("...ok");
       }
       break;
@@ -196,21 +188,15 @@ void defaultini::stage_copy_and_base_settings() {
 
 void defaultini::stage_landuse_layers() {
   const int index = find_grid("landuse");
-  if (index > 0) check_landuse_codes(index);
   if (index <= 0) {
-    landuse_layers.clear();
+    vegetation.drop_layer_list();
     return;
   }
-  if (multilayer_table != nullptr) {
+  check_landuse_codes(index);
+  if (settings().multilayer_table != nullptr)
     make_landuse_layer_grids();
-    landuse_layer_count = multilayer_entries.size() > 1 ? multilayer_entries[1].layer_count : 1;
-    return;
-  }
-  // A single layer: the grid is layer 1 and found only under that name.
-  grid_entry& entry = (*store)[index];
-  landuse_layers.assign(2, entry.grid);
-  entry.grid_name = "landuse1";
-  landuse_layer_count = 1;
+  else
+    vegetation.take_single_layer(index);
 }
 
 // ---- statistics of the settings grids ----
@@ -254,7 +240,11 @@ void defaultini::add_grid_statistics() {
       const row_strip& span = zones_table.strips[static_cast<size_t>(r)];
       for (int c = span.first; c <= span.last; ++c) {
         if (static_cast<int>((*mpi_regions)[r][c]) != rank || zone[r][c] == nodata) continue;
-        const int zone_code = static_cast<int>(zone[r][c]);
+        // A hole of the grid (not filled) is no value: it stays out of the means.
+        if (grid[r][c] == nodata) continue;
+        // The cell's zone by the rule the ranking used.
+        int zone_code = 0;
+        zone_code_of(zone[r][c], zone_code);
         statistic->add_value(r, c, code_index[static_cast<size_t>(zone_code)], grid[r][c], 1.0);
       }
     }
@@ -272,64 +262,51 @@ void defaultini::flush_grid_statistics() {
 
 // ---- hand-over ----
 
-void defaultini::export_settings(settings_block& block) {
-  block.control_file = control_name;
-  block.output_control = base.output_control;
-  block.radius_warnings = base.radius_warnings;
-  block.discharge_unit = base.discharge_unit;
-  block.min_to_int_end = base.min_to_int_end;
-  block.meteo_count = base.meteo_count;
-  block.latitude = base.latitude;
-  block.longitude = base.longitude;
-  block.reference_meridian = base.reference_meridian;
-  block.time_shift = base.time_shift;
-  block.meteo_names = base.meteo_names;
-  block.selected_count = base.selected_codes[0];
-  block.selected_codes = base.selected_codes;
-  block.registered_grids = registered_grids;
+const settings_context& defaultini::export_settings() {
+  settings_context& c = run_context;
+  c.control_file = control_name;
+  c.output_control = base.output_control;
+  c.radius_warnings = base.radius_warnings;
+  c.discharge_unit = base.discharge_unit;
+  c.min_to_int_end = base.min_to_int_end;
+  c.write_ascii_grids = write_ascii_grids;
+  c.write_double_grids = write_double_grids;
+  c.input_directory = input_directory;
+  c.output_directory = output_directory;
+  c.latitude = base.latitude;
+  c.longitude = base.longitude;
+  c.reference_meridian = base.reference_meridian;
+  c.time_shift = base.time_shift;
+  c.meteo_count = base.meteo_count;
+  c.meteo_names = base.meteo_names;
+  c.selected_codes = base.selected_codes;
+  c.registered_grids = registered_grids;
 
-  block.zone_index = &zones_table.code_to_index;
-  block.zones = &zones_table.records;
-  block.strips = &zones_table.strips;
-  block.zone_count = zones_table.zone_count;
-  block.max_zone_code = zones_table.max_zone_code;
-  block.region_index = &region_code_rank;
-  block.region_count = region_count;
-  block.max_region_code = max_region_code;
-  block.regions = &region_table;
+  c.zone_table = zone_table_view{&zones_table.code_to_index, &zones_table.records,
+                                 zones_table.zone_count, zones_table.max_zone_code};
+  c.strips = &zones_table.strips;
+  c.region_table = region_table_view{&derived.region_ranks(), &derived.region_centroids(),
+                                     derived.region_count(), derived.highest_region_code()};
 
-  block.ncols = ncols;
-  block.nrows = nrows;
-  block.first_row = first_row;
-  block.last_row = last_row;
-  block.xllcorner = xllcorner;
-  block.yllcorner = yllcorner;
-  block.cellsize = cellsize;
-  block.nodata = nodata;
+  c.ncols = ncols;
+  c.nrows = nrows;
+  c.first_row = first_row;
+  c.last_row = last_row;
+  c.xllcorner = xllcorner;
+  c.yllcorner = yllcorner;
+  c.cellsize = cellsize;
+  c.nodata = nodata;
 
-  block.start_hour = start_hour;
-  block.start_day = start_day;
-  block.start_month = start_month;
-  block.start_year = start_year;
-  block.end_hour = end_hour;
-  block.end_day = end_day;
-  block.end_month = end_month;
-  block.end_year = end_year;
+  c.start_date = model_date{start_year, start_month, start_day, start_hour};
+  c.end_date = model_date{end_year, end_month, end_day, end_hour};
 
-  block.landuse_table = landuse_table;
-  block.soil_table = soil_table;
-  block.soil_table_for_update = soil_table != nullptr ? &soil_entries : nullptr;
-  block.irrigation_table = soil_model_mode == 2 ? irrigation_table : nullptr;
-  block.multilayer_table = multilayer_table;
+  // The land-use, soil and multilayer tables are in since they were read.
+  c.irrigation_table = soil_model_mode == 2 ? irrigation_table : nullptr;
 
-  block.write_ascii_grids = write_ascii_grids;
-  block.write_double_grids = write_double_grids;
-  block.input_directory = input_directory;
-  block.output_directory = output_directory;
-
-  block.cells_per_process = &cell_counts;
-  block.halo_send = &halo_send_list;
-  block.halo_receive = &halo_receive_list;
+  c.cells_per_process = &cell_counts;
+  c.halo_send = &halo_send_list;
+  c.halo_receive = &halo_receive_list;
+  return c;
 }
 
 int defaultini::read_substeps() {
@@ -382,35 +359,101 @@ double defaultini::get_max_elevation() { return max_elevation; }
 
 void defaultini::read_multilayer_landuse(int mode) {
   const bool present = ::read_multilayer_landuse(*this, mode, multilayer_entries);
-  multilayer_table = present ? &multilayer_entries : nullptr;
+  run_context.multilayer_table = present ? &multilayer_entries : nullptr;
 }
 
 void defaultini::read_landuse_table(int mode) {
   ::read_landuse_table(*this, mode, landuse_entries);
-  landuse_table = &landuse_entries;
+  run_context.landuse_table = &landuse_entries;
 }
 
 void defaultini::read_soil_table(int mode) {
   ::read_soil_table(*this, mode, soil_entries);
-  soil_table = &soil_entries;
+  run_context.soil_table = &soil_entries;
 }
 
-// ---- hooks that later work fills ----
+// ---- operations of the parts ----
 
+void defaultini::make_landuse_layer_grids() { vegetation.make_landuse_layer_grids(); }
+
+void defaultini::generateMultiLayerParameterGrids(int layers) {
+  vegetation.generate_parameter_grids(layers);
+}
+
+void defaultini::update_landuse_parameters(int64_t hour, int64_t day, int64_t month, int64_t year,
+                                           int dt_minutes) {
+  vegetation.update_landuse_parameters(hour, day, month, year, dt_minutes);
+}
+
+void defaultini::make_cell_size_grids() { derived.make_cell_size_grids(); }
+void defaultini::make_coordinate_grids() { derived.make_coordinate_grids(); }
+void defaultini::make_Slope_and_Aspect() { derived.make_slope_and_aspect(); }
+void defaultini::MakeRegionWeightGrids() { derived.make_region_weight_grids(); }
+void defaultini::rank_region_grid(int region_index) { derived.rank_region_grid(region_index); }
+void defaultini::compute_region_weights() { derived.compute_region_weights(); }
+
+double defaultini::fill_from_neighbours(int row, int col, grid_matrix& grid, int& used) {
+  return derived.fill_from_neighbours(row, col, grid, used);
+}
+
+void defaultini::init_spinup(int& spinup_switch_out, int& pre_spinup, int& repeat_count,
+                             std::vector<hru_entry>& hru_list_out) {
+  diag_entry(*diag, "DEBUG: Creating HRUs");
+  MPI_Comm_rank(MPI_COMM_WORLD, &rank);
+  MPI_Comm_size(MPI_COMM_WORLD, &process_count);
+  spinup.read_and_make_units(spinup_switch_out, pre_spinup, repeat_count, hru_list_out);
+  run_context.spinup_switch = spinup_switch_out;
+  run_context.hru_list = &hru_list_out;
+}
+
+void defaultini::GetCouplingParameters() {
+  control_path = control_name;
+  coupling.read_settings();
+}
+
+bool defaultini::coupling_active() { return coupling.active(); }
+std::string defaultini::get_semaphore_file() { return coupling.values().semaphore_file; }
+std::string defaultini::get_semaphore_target_file() {
+  return coupling.values().semaphore_target_file;
+}
+std::string defaultini::get_semaphore_content() { return coupling.values().semaphore_content; }
+int64_t defaultini::get_wait_interval() { return coupling.values().wait_interval; }
+char defaultini::get_coupling_interval() { return coupling.values().interval; }
+int defaultini::get_external_time_step() { return coupling.values().external_time_step; }
+bool defaultini::has_external_gw_table() { return coupling.has_external_gw_table(); }
+
+void defaultini::resolve_coupling_names(statistics_registry* shared_registry,
+                                        int shared_registry_size) {
+  registry = shared_registry;
+  registry_size = shared_registry_size;
+  coupling.resolve_names(shared_registry, shared_registry_size);
+}
+
+void defaultini::read_coupling_input(int64_t year, int64_t month, int64_t day, int64_t hour) {
+  coupling.read_input(year, month, day, hour);
+}
+
+void defaultini::accumulate_coupling_output() { coupling.accumulate_output(); }
+
+void defaultini::write_coupling_output(int64_t day, int64_t month, int64_t year, bool day_flag,
+                                       bool month_flag, bool year_flag) {
+  coupling.write_output(day, month, year, day_flag, month_flag, year_flag);
+}
 
 // ---- release ----
 
 void defaultini::release() {
-  release_coupling();
-  release_vegetation_layers();
-  landuse_table = nullptr;
-  soil_table = nullptr;
-  multilayer_table = nullptr;
+  coupling.release();
+  vegetation.release();
+  irrigation_entries.clear();
+  soil_type_grid = nullptr;
+  available_soil_moisture_index = 0;
+  hydraulic_conductivity_index = 0;
+  fillable_porosity_index = 0;
   irrigation_table = nullptr;
   landuse_entries.clear();
   soil_entries.clear();
   multilayer_entries.clear();
-  landuse_layers.clear();
   readgrid_codes.clear();
   for (auto& [index, statistic] : statistics) statistic->release();
   statistics.clear();
@@ -431,15 +474,15 @@ void defaultini::release() {
   strips = nullptr;
   mpi_regions = nullptr;
   mpi_helper = nullptr;
-  cells_per_process = nullptr;
   halo_send = nullptr;
   halo_receive = nullptr;
   rel_cell_area = nullptr;
-  region_code_rank.clear();
-  region_table.clear();
+  derived.release();
   input_directory = nullptr;
   output_directory = nullptr;
   input_dir.reset();
   output_dir.reset();
+  // Nothing it pointed at is left.
+  run_context = settings_context();
   modelobject::release();
 }

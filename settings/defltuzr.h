@@ -3,34 +3,42 @@
 // object reads, reads the global sections (model time, output settings, zone
 // grid, elevation model, standard grids), fills the shared grid store with
 // the global grids, divides the grid among the processes, ranks the zones and
-// hands all of it to the application through export_settings.
+// hands all of it over as one read-only settings context
+// (modelbase/settings_context.h), which every model object references.
 //
 // The set-up runs in numbered stages: the application calls init_step until
 // it reports done, then setup_zonal_statistics, export_settings,
 // set_initialized(1) and init_spinup. The object owns every grid it
 // registers, the zone table and the division; they live until release().
+//
+// Four topics are parts of their own, which the stages and the time loop
+// reach through this object: the vegetation layers with their phenology,
+// the derived grids, the external coupling, and SpinUp with its hydrologic
+// response units (settings/settings_part.h).
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "modelbase/diagstream.h"
 #include "modelbase/gridtypes.h"
 #include "modelbase/matrices.h"
 #include "modelbase/modelobject.h"
 #include "modelbase/zonalstat.h"
-#include "settings/defltuzr_coupling.h"
+#include "settings/derived_grids.h"
+#include "settings/external_coupling.h"
 #include "settings/mpidivision.h"
-#include "settings/settingsblock.h"
+#include "settings/settings_part.h"
+#include "settings/spinup_hrus.h"
+#include "settings/vegetation_layers.h"
 #include "settings/zonetable.h"
+#include "tables/irrigation.h"
 #include "tables/landuse.h"
 #include "tables/multilayer.h"
 #include "tables/soiltable.h"
-#include "tables/irrigation.h"
-#include "settings/vegetation_layers.h"
 
 class DiagStream;
 class grid_store;
@@ -82,7 +90,13 @@ struct standard_grid_line {
 // must be set. True when the text names "fillcode".
 bool parse_standard_grid_keys(const std::string& text, standard_grid_line& grid);
 
-class defaultini : public modelobject {
+// The context the settings object fills and every model object references;
+// a base, so that it exists before the modelobject part that references it.
+struct settings_context_holder {
+  settings_context run_context;
+};
+
+class defaultini : private settings_context_holder, public modelobject {
  public:
   // status: 0, or the integer thrown during construction (103 for anything
   // else). The application passes registry_size 200 and soil_model_mode 2.
@@ -96,14 +110,20 @@ class defaultini : public modelobject {
   int init_step(bool& done);
   // Zonal statistics of every settings grid that names a statistics file.
   void setup_zonal_statistics();
-  void export_settings(settings_block& block);
+  // Completes the settings context from the set-up and hands it over: the
+  // objects built from now on reference it. It stays this object's and
+  // points at the tables, grids and division this object owns. The SpinUp
+  // switch and units follow with init_spinup.
+  const settings_context& export_settings();
   // Sub-steps per time step from "[soil_surface_groundwater_substeps]" (1
   // when the section is absent).
   int read_substeps();
   // SpinUp settings of "[SpinUp]" and the hydrologic response units of this
-  // process (settings/defltuzr_spinup.cpp). Without the section, or with the
+  // process (settings/spinup_hrus.h). Without the section, or with the
   // switch 0, all three are 0 and the list holds only its placeholder
-  // element 0. Collective.
+  // element 0. The settings context takes the switch and refers to
+  // hru_list, which must live as long as the objects that read it.
+  // Collective.
   void init_spinup(int& spinup_switch, int& pre_spinup, int& repeat_count,
                    std::vector<hru_entry>& hru_list);
 
@@ -116,8 +136,7 @@ class defaultini : public modelobject {
   // with the symbols 1..count of the table.
   virtual std::string& substitute_symbols(std::string& line, unsigned line_number,
                                           const control_symbols& symbols, int count);
-  // Per-step output of the settings grids by their write codes; until output
-  // by write code exists they only keep the date of the step.
+  // Per-step output of the settings grids by their write codes.
   virtual void write_standard_grids(int64_t hour, int64_t day, int64_t month, int64_t year);
   virtual void write_variable_grids(int64_t hour, int64_t day, int64_t month, int64_t year);
   virtual void read_radiation_correction_flow_control();
@@ -126,20 +145,21 @@ class defaultini : public modelobject {
   // The six header values of the zone-grid file (entry 1).
   virtual void read_grid_header(int& cols, int& rows, double& xll, double& yll, double& size,
                                 double& nodata_value);
-  // Filled by the variable-grids issue; does nothing until then.
+  // Re-reads periodic standard grids from their dated files when due and
+  // gives non-persistent ones their set-up values back after their duration.
   virtual void update_periodic_grids(int64_t hour, int64_t day, int64_t month, int64_t year,
                                      int64_t time_step);
   virtual void check_ice_firn_grid();
   virtual double get_max_elevation();
   // Maximum of a store entry's grid over all processes (collective).
   virtual double grid_maximum(int index);
-  // The daily land-use update (settings/defltuzr_phenology.cpp): every step
+  // The daily land-use update (settings/vegetation_phenology.cpp): every step
   // the day's temperature sum and the vegetation-period durations, on the
   // last step of a day the dynamic phenology, the parameter grids of the
   // layers and the vegetation-period flags of the store entries.
   virtual void update_landuse_parameters(int64_t hour, int64_t day, int64_t month, int64_t year,
                                          int dt_minutes);
-  // External coupling (settings/defltuzr_coupling.cpp): the switch, the
+  // External coupling (settings/external_coupling.h): the switch, the
   // partner's grids at an input exchange (after the wait for its semaphore
   // file), the accessors the time loop asks.
   virtual bool coupling_active();
@@ -180,7 +200,6 @@ class defaultini : public modelobject {
   int64_t start_month_value() const { return start_month; }
   int64_t start_year_value() const { return start_year; }
   int february_days() const { return month_days[2]; }
-  int layer_count() const { return landuse_layer_count; }
   const grid_matrix* ice_firn() const { return ice_firn_grid; }
 
  protected:
@@ -188,8 +207,8 @@ class defaultini : public modelobject {
   virtual void read_multilayer_landuse(int mode);
   virtual void read_landuse_table(int mode);
   virtual void read_soil_table(int mode);
-  // Stage hooks of later issues (irrigation table, code checks, variable and
-  // derived grids, coupling); each does nothing until its issue fills it.
+  // Stage operations: the irrigation table, the code checks, the variable
+  // and derived grids, the vegetation layers and the coupling settings.
   virtual void read_irrigation_table();
   virtual void check_landuse_codes(int landuse_index);
   virtual void check_SOIL_Codes(int soil_index);
@@ -207,6 +226,8 @@ class defaultini : public modelobject {
   virtual void GetCouplingParameters();
 
  private:
+  friend class settings_part;
+
   void run_stage();
   void stage_copy_and_base_settings();
   void stage_zone_grid_and_division();
@@ -246,17 +267,16 @@ class defaultini : public modelobject {
   int first_variable_index = 0;
   std::vector<int> readgrid_codes;
 
-  // Grids registered by this object, by store index (map nodes keep their
-  // addresses, so the store may point at them).
+  // Grids and stacks registered by this object and its parts, by store index
+  // (map nodes keep their addresses, so the store may point at them).
   std::map<int, grid_matrix> grids;
+  std::map<int, stack_matrix> stacks;
   const grid_matrix* zone_grid = nullptr;
   const grid_matrix* elevation_grid = nullptr;
   const grid_matrix* ice_firn_grid = nullptr;
-  std::vector<grid_matrix*> landuse_layers{nullptr};
-  int landuse_layer_count = 0;
   double max_elevation = 0;  // [m]
 
-  // ---- vegetation layers, irrigation table, code checks ----
+  // ---- irrigation table, code checks ----
  public:
   // After store entry reread_index was read again from a dated file: when it
   // is the land-use grid ("landuse", or "landuse1" with one layer), turns its
@@ -267,27 +287,12 @@ class defaultini : public modelobject {
   // Writes the help text on irrigation schedules for entry position and
   // throws 29.
   [[noreturn]] virtual void fail_irrigation_rule(int position);
-  const vegetation_layer_set& vegetation_layers() const { return vegetation; }
   const landuse_table_t& landuse_classes() const { return landuse_entries; }
   const multilayer_table_t& multilayer_classes() const { return multilayer_entries; }
   const irrigation_table_t& irrigation_classes() const { return irrigation_entries; }
   int irrigation_switch_value() const { return irrigation_switch; }
 
  private:
-  void dynamic_phenology(int julian_day, int layers);
-  // Day of the year with the model time's month lengths; throws 150 above 366.
-  int model_day_of_year(int64_t day, int64_t month) const;
-  void update_layer_parameters(int layers);
-  void count_vegetation_duration(int layers);
-  void raise_vegetation_flags();
-  void update_temperature_history();
-  // A grid of the parameter builder: the existing grid of that name, or a
-  // new one over the halo band registered at the first free entry.
-  grid_matrix* parameter_grid(const std::string& grid_name, int& index, unsigned write_code = 0);
-  void make_start_times_stack(int layer);
-  void fill_start_times(int layer, int start_day_of_year);
-  void fill_layer_parameters(int layer);
-  void fill_layer_grids(int first, int last);
   // The class-code check of a grid against codes[1..n]; replaces the codes
   // by the indices in the grid (process 0).
   void check_class_codes(grid_matrix& grid, const std::vector<int>& codes, const char* checking,
@@ -298,131 +303,112 @@ class defaultini : public modelobject {
   void codes_to_indices(grid_matrix& grid, const std::vector<int>& codes, int index,
                         int error_code, const char* error_tail);
   grid_matrix* soil_model_grid(const char* grid_name, const char* suffix, int& index, bool first);
-  // Writes the start times of layer 1 and frees the vegetation state (release).
-  void release_vegetation_layers();
-  int halo_first_row() const;
-  int halo_last_row() const;
-  bool own_valid_cell(int row, int col) const;
 
-  vegetation_layer_set vegetation;
   irrigation_table_t irrigation_entries;
-  std::map<int, stack_matrix> stacks;  // stacks registered by this object, by store index
   grid_matrix* soil_type_grid = nullptr;
   int available_soil_moisture_index = 0;
   int hydraulic_conductivity_index = 0;
   int fillable_porosity_index = 0;
 
-  // Zone table (stage 7), region table and the division of the grid (stage 6).
+  // Zone table (stage 7) and the division of the grid (stage 6).
   zone_table zones_table;
-  std::vector<int> region_code_rank;
-  std::vector<region_centroid> region_table;
-  int region_count = 0;
-  int max_region_code = 0;
   mpi_division division;
   std::vector<int64_t> cell_counts;
   std::vector<halo_run> halo_send_list;
   std::vector<halo_run> halo_receive_list;
 
-  // ---- variable and derived grids, per-step output ----
- public:
-  // Sets a cell to the mean of the valid ones among its eight neighbours
-  // inside the grid and returns the mean; used receives their number (0:
-  // the cell is left as it is and the result is nodata).
-  virtual double fill_from_neighbours(int row, int col, grid_matrix& grid, int& used);
-  // Process 0 ranks the codes of the region grid of store entry
-  // region_index and finds the regions' centroids; every process then holds
-  // the count, the code-to-rank table and the centroids. Collective.
-  virtual void rank_region_grid(int region_index);
-  // Process 0 fills the region and weight grids of the transition between
-  // regions; the other processes return at once.
-  virtual void compute_region_weights();
-
-  // Store indices of the derived grids (0 when absent).
-  struct derived_grid_indices {
-    int coord_x = 0;
-    int coord_y = 0;
-    int cell_size_x = 0;
-    int cell_size_y = 0;
-    int rel_cell_area = 0;
-    int slope = 0;
-    int aspect = 0;
-    int regions[4] = {0, 0, 0, 0};  // [1] "regression_regions", [2], [3]
-    int weights[4] = {0, 0, 0, 0};  // [1] "regression_weights1", [2], [3]
-  };
-  const derived_grid_indices& derived_grids() const { return derived; }
-  int variable_grids() const { return variable_grid_count; }
-  int first_variable_grid() const { return first_variable_index; }
-  const std::vector<int>& readgrid_code_list() const { return readgrid_codes; }
-  double region_transition_distance() const { return transition_distance; }  // [m]
-  int regions() const { return region_count; }
-  int highest_region_code() const { return max_region_code; }
-  const std::vector<int>& region_ranks() const { return region_code_rank; }
-  const std::vector<region_centroid>& region_centroids() const { return region_table; }
-
- private:
-  // Registers a new grid of this object at index with write code 0 over
-  // rows first..last, every cell nodata.
-  grid_matrix& create_derived_grid(int index, const std::string& file_name,
-                                   const std::string& grid_name, int first, int last);
-  // Writes a derived grid once under its file name (units digit 1 for one
-  // output_grid call).
-  void write_derived_grid_once(int index);
-  // The file name derived grids are named after: the names read from the
-  // control file for the zone grid and the elevation model (the same on
-  // every process), the registered file name otherwise.
-  std::string derived_base_file(int index) const;
-  // Runs work on process 0; its thrown code (after its FATAL entry) is
-  // thrown on every process.
-  void on_process_0_agreed(const std::function<void()>& work);
-  // Process 0 has computed grid over all rows: own cells go to their
-  // owners, then the halo cells are exchanged.
-  void hand_out_from_process_0(int index);
-  void set_region_weights_on_process_0(int region_index, double dc);
-
-  derived_grid_indices derived;
-  int cell_size_x_given = 0;
-  int cell_size_y_given = 0;
-  int rel_cell_area_given = 0;
-  double transition_distance = 0;  // [m]
-
   // Zonal statistics of the settings grids, by store index.
   std::map<int, std::vector<zone_record>> statistic_zones;
   std::map<int, std::unique_ptr<zonalstatistic>> statistics;
 
-  // ---- SpinUp and hydrologic response units ----
+  // ---- the parts ----
  public:
-  // The class key of every unit of this process's HRU list, by id (element
-  // 0 is the placeholder's empty key).
-  const std::vector<std::string>& hru_class_keys() const { return hru_keys; }
+  // Vegetation layers (settings/vegetation_layers.h).
+  const vegetation_layer_set& vegetation_layers() const { return vegetation.grids(); }
+  int layer_count() const { return vegetation.layer_count(); }
+
+  // Derived grids (settings/derived_grids.h).
+  virtual double fill_from_neighbours(int row, int col, grid_matrix& grid, int& used);
+  virtual void rank_region_grid(int region_index);
+  virtual void compute_region_weights();
+  const derived_grid_indices& derived_indices() const { return derived.indices(); }
+  double region_transition_distance() const { return derived.transition_distance(); }  // [m]
+  int regions() const { return derived.region_count(); }
+  int highest_region_code() const { return derived.highest_region_code(); }
+  const std::vector<int>& region_ranks() const { return derived.region_ranks(); }
+  const std::vector<region_centroid>& region_centroids() const {
+    return derived.region_centroids();
+  }
+
+  // Variable grids.
+  int variable_grids() const { return variable_grid_count; }
+  int first_variable_grid() const { return first_variable_index; }
+  const std::vector<int>& readgrid_code_list() const { return readgrid_codes; }
+
+  // SpinUp units (settings/spinup_hrus.h): the class key of every unit of
+  // this process's HRU list, by id (element 0 is the placeholder's empty key).
+  const std::vector<std::string>& hru_class_keys() const { return spinup.class_keys(); }
 
  private:
-  // Builds the units from the class grids of the section's grid lines.
-  void make_hrus_from_classes(int grid_count, std::vector<hru_entry>& list);
-  // Takes the units of the standard grid "HydrologicResponseUnits".
-  void make_hrus_from_grid(std::vector<hru_entry>& list);
-  // Registers and allocates an HRU grid (all cells nodata) at the first free
-  // store entry after after_index; full_message names the grid in the
-  // entry of a full store.
-  int register_hru_grid(int after_index, const std::string& file_name,
-                        const std::string& grid_name, const char* full_message);
-  // A new unit for key at the cell, or the id of the known one.
-  int64_t hru_id(const std::string& key, int row, int col, std::vector<hru_entry>& list,
-                 bool& is_new);
-  // Writes both grids per process, gathers them and writes them again on
-  // process 0.
-  void write_hru_grids(int hru_index, const std::string& hru_file, int master_index,
-                       const std::string& master_file);
-  std::vector<std::string> hru_keys{std::string()};
-  std::map<std::string, int64_t> hru_ids_by_key;
-
-  // ---- external coupling ----
-  // Settings of "[ExternalCoupling]", the resolved grids and accumulators.
-  coupling_settings coupling;
-  // Frees the lists and accumulators (release).
-  void release_coupling();
-  // Reads the lists of input grids, output grids and statistics.
-  void read_coupling_lists(std::FILE* file, std::string& line);
-  void write_coupling_grids(int64_t day, int64_t month, int64_t year, bool day_flag,
-                            bool month_flag, bool year_flag);
-  void write_coupling_statistics();
+  vegetation_layer_grids vegetation{*this};
+  derived_grids derived{*this};
+  spinup_hrus spinup{*this};
+  external_coupling coupling{*this};
 };
+
+// ---- what the parts reach of the settings object ----
+
+inline grid_store& settings_part::store() const { return *settings.store; }
+inline DiagStream& settings_part::diag() const { return *settings.diag; }
+inline int settings_part::rank() const { return settings.rank; }
+inline int settings_part::process_count() const { return settings.process_count; }
+inline int settings_part::nrows() const { return settings.nrows; }
+inline int settings_part::ncols() const { return settings.ncols; }
+inline double settings_part::nodata() const { return settings.nodata; }
+inline double settings_part::cellsize() const { return settings.cellsize; }
+inline double settings_part::xllcorner() const { return settings.xllcorner; }
+inline double settings_part::yllcorner() const { return settings.yllcorner; }
+inline int settings_part::first_row() const { return settings.first_row; }
+inline int settings_part::last_row() const { return settings.last_row; }
+inline void settings_part::held_rows(int& first, int& last) const {
+  settings.held_rows(first, last);
+}
+inline const std::vector<row_strip>& settings_part::strips() const { return *settings.strips; }
+inline const grid_matrix& settings_part::zone_grid() const { return *settings.zone_grid; }
+inline const grid_matrix& settings_part::elevation() const { return *settings.elevation_grid; }
+inline const grid_matrix* settings_part::mpi_regions() const { return settings.mpi_regions; }
+inline const grid_matrix* settings_part::rel_cell_area() const { return settings.rel_cell_area; }
+inline void settings_part::set_rel_cell_area(const grid_matrix* grid) const {
+  settings.rel_cell_area = grid;
+}
+inline bool settings_part::write_ascii_grids() const { return settings.write_ascii_grids != 0; }
+inline bool settings_part::write_double_grids() const { return settings.write_double_grids != 0; }
+inline const std::string* settings_part::input_directory() const {
+  return settings.input_directory;
+}
+inline const std::string* settings_part::output_directory() const {
+  return settings.output_directory;
+}
+inline double settings_part::hour_shift() const { return settings.hour_shift; }
+inline int settings_part::month_days(int month) const { return settings.month_days[month]; }
+inline landuse_table_t& settings_part::landuse_entries() const {
+  return settings.landuse_entries;
+}
+inline const multilayer_table_t& settings_part::multilayer_entries() const {
+  return settings.multilayer_entries;
+}
+inline grid_matrix& settings_part::own_grid(int index) const { return settings.own_grid(index); }
+inline stack_matrix& settings_part::own_stack(int key) const { return settings.stacks[key]; }
+inline void settings_part::count_registered_grids(int added) const {
+  settings.registered_grids += added;
+}
+inline std::FILE* settings_part::open_control_file(int code, const char* message) const {
+  if (!settings.open_control_file()) fail_fatal(diag(), code, message, settings.control_path);
+  return settings.control_file();
+}
+inline void settings_part::close_control_file() const { settings.close_control_file(); }
+inline void settings_part::drop_control_file() const { settings.control.reset(); }
+inline std::string& settings_part::line_buffer() const { return settings.section_buffer; }
+inline void settings_part::report_unreadable_value(std::FILE* file, const std::string& key) const {
+  settings.report_unreadable_value(file, key);
+}

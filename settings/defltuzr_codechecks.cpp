@@ -123,6 +123,32 @@ void defaultini::codes_to_indices(grid_matrix& grid, const std::vector<int>& cod
   }
 }
 
+void defaultini::refresh_landuse_layers(int reread_index) {
+  const grid_matrix* landuse_grid = vegetation.landuse_layer(0);
+  if (vegetation.landuse_layer(1) == nullptr || landuse_grid == nullptr || store == nullptr) return;
+  if (!grid_store::valid_index(reread_index) || (*store)[reread_index].grid != landuse_grid) return;
+  grid_matrix& landuse = *(*store)[reread_index].grid;
+  const bool multilayer = settings().multilayer_table != nullptr;
+  // The dated file holds class codes as the first file did. A code missing
+  // from the table stops every process, not only those that hold it.
+  int code = 0;
+  try {
+    if (multilayer) {
+      codes_to_indices(landuse, table_codes(multilayer_entries), reread_index,
+                       MULTILAYER_CODE_ERROR,
+                       ")\nis not present in the multilayer-landuse-table in the control file \n");
+    } else {
+      codes_to_indices(landuse, table_codes(landuse_entries), reread_index, LANDUSE_CODE_ERROR,
+                       ")\nis not present in the land use table in the control file \n");
+    }
+  } catch (int thrown) {
+    code = thrown;
+  }
+  MPI_Allreduce(MPI_IN_PLACE, &code, 1, MPI_INT, MPI_MAX, MPI_COMM_WORLD);
+  if (code != 0) throw code;
+  if (multilayer) vegetation.refill_layer_grids();
+}
+
 void defaultini::check_multilayer_codes() {
   const std::vector<int> landuse_codes = table_codes(landuse_entries);
   const int n = static_cast<int>(multilayer_entries.size()) - 1;
@@ -162,7 +188,7 @@ void defaultini::check_multilayer_codes() {
 
 void defaultini::check_landuse_codes(int landuse_index) {
   if (landuse_index <= 0) return;
-  const bool multilayer = multilayer_table != nullptr;
+  const bool multilayer = settings().multilayer_table != nullptr;
   run_on_rank0_and_share_error(rank, [&] {
     if (multilayer) {
       check_class_codes(*(*store)[landuse_index].grid, table_codes(multilayer_entries),
@@ -241,7 +267,7 @@ void defaultini::make_nFK_kWert_and_Na() {
   // otherwise the layer-1 class's root depth at the start date.
   const int root_index = find_grid("root_depth1", 1);
   const grid_matrix* root_grid = root_index > 0 ? (*store)[root_index].grid : nullptr;
-  const grid_matrix* layer1 = landuse_layers.size() > 1 ? landuse_layers[1] : nullptr;
+  const grid_matrix* layer1 = vegetation.landuse_layer(1);
   const int start_jd = landuse_day_of_year(
       static_cast<int>(start_day), static_cast<int>(start_month), static_cast<int>(start_year));
   const int n_soils = static_cast<int>(soil_entries.size()) - 1;

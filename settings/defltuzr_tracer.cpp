@@ -18,13 +18,6 @@ constexpr int TOO_MANY_TRACERS = 58;
 constexpr int SAME_TRACER_NAME = 59;
 constexpr size_t TRACER_NAME_LENGTH = 3;
 
-modelobject_args tracer_args(DiagStream* diag, const std::string& control_file) {
-  modelobject_args args;
-  args.diag = diag;
-  args.control_file = control_file;
-  return args;
-}
-
 // The whole next line of the file, without its line end; empty at the end
 // of the file.
 std::string read_whole_line(std::FILE* file) {
@@ -212,9 +205,9 @@ class tracer_line {
 }  // namespace
 
 tracer_ini_class::tracer_ini_class(int& status, DiagStream* diag_stream,
-                                   const std::string& control_file, int& tracer_count_out,
+                                   const settings_context& run_settings, int& tracer_count_out,
                                    tracer_entry*& tracer_list_out)
-    : modelobject(tracer_args(diag_stream, control_file)) {
+    : modelobject(diag_stream, run_settings.control_file, run_settings) {
   status = 0;
   name = "tracer_ini";
   try {

@@ -15,11 +15,12 @@ constexpr int MAX_TRACERS = 9;
 
 class tracer_ini_class : public modelobject {
  public:
-  // Reads the section. status: 0, or the code of the failure (103 for
-  // anything that is not an integer code). Only on success are the count and
-  // the table (none for a count of 0 or less) written to the out-parameters;
-  // the table stays this object's until release.
-  tracer_ini_class(int& status, DiagStream* diag, const std::string& control_file,
+  // Reads the section from the control-file copy the settings name.
+  // status: 0, or the code of the failure (103 for anything that is not an
+  // integer code). Only on success are the count and the table (none for a
+  // count of 0 or less) written to the out-parameters; the table stays this
+  // object's until release.
+  tracer_ini_class(int& status, DiagStream* diag, const settings_context& settings,
                    int& tracer_count_out, tracer_entry*& tracer_list_out);
   void release() override;
 

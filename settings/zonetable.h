@@ -1,9 +1,13 @@
-// The table of the zones of the zone grid (store entry 1): the zones in
-// ascending code order with their cell counts and area shares, the array from
-// zone code to zone index and, per grid row, the span of columns holding zone
-// data. Process 0 builds it from the whole zone grid; the others receive it.
+// The table of the zones of a zone grid: the zones in ascending code order
+// with their cell counts and area shares, the array from zone code to zone
+// index and, per grid row, the span of columns holding zone data. Process 0
+// builds it from the whole zone grid; the others receive it. The settings
+// object ranks the zone grid of store entry 1, a module its own zone grid:
+// both go through the one ranking here, with one rule from cell value to
+// zone code and one broadcast.
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "modelbase/gridtypes.h"
@@ -14,9 +18,38 @@ class modelobject;
 
 constexpr int MAX_ZONE_CODE = 32767;
 constexpr int MAX_ZONES = 16000;
+constexpr int MAX_SUBBASINS = 10000;  // zones of a module's own zone grid
 constexpr int INVALID_ZONE_CODE = 3;
 constexpr int TOO_MANY_ZONES_CODE = 4;
 constexpr int NO_ZONE_CODE = 7;
+
+// The zone code of a cell value, floor(value + 0.5), so that a value that is
+// not a whole number lands in the nearest zone wherever it is looked up.
+// False when the code lies outside 0..MAX_ZONE_CODE (a NaN too).
+bool zone_code_of(double value, int& code);
+
+// Who ranks. Their entries are worded differently, a module marks record 0
+// with code 1 (the whole basin) and a module's grid may hold at most
+// MAX_SUBBASINS zones.
+enum class zone_ranker { settings_object, submodel };
+
+// What process 0 ranks; the other processes need none of it.
+struct zone_grid_input {
+  const grid_matrix* grid = nullptr;              // the whole zone grid; none: all NODATA
+  std::string file_name;                          // named in the entries
+  const grid_matrix* weights = nullptr;           // cell weights; none: 1 per cell
+  const std::vector<row_strip>* spans = nullptr;  // columns to scan per row; none: whole rows
+};
+
+// The geometry of the zone grid and this process's own rows.
+struct zone_grid_frame {
+  int ncols = 0;
+  int nrows = 0;
+  double nodata = NODATA;
+  double cellsize = 0;  // [m]
+  int first_own_row = 0;
+  int last_own_row = 0;
+};
 
 class zone_table {
  public:
@@ -27,6 +60,11 @@ class zone_table {
   void rank_zone_grid(modelobject& owner, const grid_store& store, const grid_matrix* weights,
                       int ncols, int nrows, double nodata, double cellsize, int first_own_row,
                       int last_own_row);
+
+  // The one ranking behind both callers (collective, errors as above; a
+  // module's too many subbasins is 4 as well). owner writes the entries.
+  void rank_zones(modelobject& owner, zone_ranker ranker, const zone_grid_input& input,
+                  const zone_grid_frame& frame);
 
   // Records 0..zone_count: count (weighted cells), weighted sum (cells), zone
   // code, area share, weight sum; record 0 holds the total area [km2 for a

@@ -4,14 +4,14 @@
 
 gwflowclass::gwflowclass(int& status, DiagStream* diag_stream, statistics_registry* /*registry*/,
                          int /*registry_size*/, const std::string& section,
-                         const std::string& control_file, grid_store* store_in,
-                         const submodel_settings& settings, int substeps_in)
-    : teilmodellklasse(diag_stream, section, control_file, store_in, settings, substeps_in, 1) {
+                         grid_store* store_in, const settings_context& settings, int substeps_in,
+                         const zone_table_view& zone_table)
+    : teilmodellklasse(diag_stream, section, store_in, settings, substeps_in, 1, &zone_table) {
   run_constructor_body(status, [&] {
     if (flow_control == 0) return;
     control.reset();
     // A SpinUp runs without groundwater flow.
-    if (spinup_switch != 0) {
+    if (settings.spinup_switch != 0) {
       flow_control = 0;
       return;
     }
@@ -28,11 +28,15 @@ void gwflowclass::init_tracers(int& status, int, tracer_entry*, statistics_regis
 
 void gwflowclass::time_step(int64_t, int64_t, int64_t, int64_t) {}
 
+void gwflowclass::run_substep(const model_date& step, int) {
+  time_step(step.hour, step.day, step.month, step.year);
+}
+
 void gwflowclass::release() { teilmodellklasse::release(); }
 
-void gwflowclass::begin_step(int64_t, int64_t, int64_t, int64_t) {}
+void gwflowclass::begin_step(const model_date&) {}
 
-void gwflowclass::end_step(int64_t, int64_t, int64_t, int64_t) {}
+void gwflowclass::end_step(const model_date&) {}
 
 void gwflowclass::set_qg(subbasin_flow_arrays* qg_in) {
   if (flow_control != 0) qg = qg_in;

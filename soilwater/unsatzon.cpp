@@ -5,9 +5,9 @@
 unsatzonmodellklasse::unsatzonmodellklasse(int& status, DiagStream* diag_stream,
                                            statistics_registry* /*registry*/,
                                            int /*registry_size*/, const std::string& section,
-                                           const std::string& control_file, grid_store* store_in,
-                                           const submodel_settings& settings, int substeps_in)
-    : teilmodellklasse(diag_stream, section, control_file, store_in, settings, substeps_in, 1) {
+                                           grid_store* store_in, const settings_context& settings,
+                                           int substeps_in)
+    : teilmodellklasse(diag_stream, section, store_in, settings, substeps_in, 1) {
   run_constructor_body(status, [&] {
     if (flow_control == 0) return;
     write_source_banner(*diag, "unsatzon", __DATE__, __TIME__);
@@ -25,15 +25,13 @@ void unsatzonmodellklasse::init_tracers(int& status, int, tracer_entry*, statist
 
 void unsatzonmodellklasse::time_step(int64_t, int64_t, int64_t, int64_t) {}
 
-submodel_settings unsatzonmodellklasse::zone_table_settings(
-    const submodel_settings& common) {
-  submodel_settings own = common;
-  const bool ranked = !own_zone_index.empty();
-  own.zone_index = ranked ? &own_zone_index : nullptr;
-  own.zones = ranked ? &own_zones : nullptr;
-  own.zone_count = ranked ? own_zone_count : 0;
-  own.max_zone_code = ranked ? own_max_zone_code : 0;
-  return own;
+void unsatzonmodellklasse::run_substep(const model_date& step, int) {
+  time_step(step.hour, step.day, step.month, step.year);
+}
+
+zone_table_view unsatzonmodellklasse::get_zone_table() const {
+  if (own_zone_index.empty()) return zone_table_view{};
+  return zone_table_view{&own_zone_index, &own_zones, own_zone_count, own_max_zone_code};
 }
 
 void unsatzonmodellklasse::compute_max_pumping() {}
@@ -64,9 +62,9 @@ void unsatzonmodellklasse::set_surface_routing_active(int active) {
   surface_routing_active = active;
 }
 
-void unsatzonmodellklasse::begin_step(int64_t, int64_t, int64_t, int64_t) {}
+void unsatzonmodellklasse::begin_step(const model_date&) {}
 
-void unsatzonmodellklasse::end_step(int64_t, int64_t, int64_t, int64_t) {}
+void unsatzonmodellklasse::end_step(const model_date&) {}
 
 void unsatzonmodellklasse::flush_outputs() {}
 

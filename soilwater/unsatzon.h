@@ -3,7 +3,7 @@
 // every subbasin. Not built yet: the module reads the head of
 // "[unsatzon_model]" and, when active, ranks the zones of its own zone grid
 // "zonegrid_soilmodel", whose table irrigation, groundwater and routing
-// receive in place of the settings' one. It hands out no runoff arrays and
+// read in place of the settings' one. It hands out no runoff arrays and
 // computes nothing.
 #pragma once
 
@@ -21,19 +21,21 @@ class unsatzonmodellklasse : public teilmodellklasse {
  public:
   // substeps: sub-steps per time step of the soil, surface and groundwater loop.
   unsatzonmodellklasse(int& status, DiagStream* diag, statistics_registry* registry,
-                       int registry_size, const std::string& section,
-                       const std::string& control_file, grid_store* store,
-                       const submodel_settings& settings, int substeps);
+                       int registry_size, const std::string& section, grid_store* store,
+                       const settings_context& settings, int substeps);
 
   void init_tracers(int& status, int tracer_count, tracer_entry* tracer_list,
                     statistics_registry* registry, int registry_size) override;
   // One sub-step.
   void time_step(int64_t hour, int64_t day, int64_t month, int64_t year) override;
+  // Sub-step k is its time_step.
+  void run_substep(const model_date& step, int k) override;
 
-  // The settings block with this module's zone table in place of the
-  // settings' one; without a ranked table (inactive module) the block has no
-  // zone table, so the modules built from it stay inactive.
-  submodel_settings zone_table_settings(const submodel_settings& common);
+  // This module's zone table, which irrigation, groundwater and routing read
+  // in place of the settings' one; without a ranked table (inactive module)
+  // the view holds no table, so the modules built with it stay inactive.
+  // It points into this module, which must outlive them.
+  zone_table_view get_zone_table() const;
 
   // The storage-grid read code of the section (0 while not read).
   int get_readgrid() const { return readgrid; }
@@ -57,20 +59,17 @@ class unsatzonmodellklasse : public teilmodellklasse {
   // Exists only with the groundwater model.
   virtual riverflow_table* get_riverflow_table();
   virtual void set_surface_routing_active(int active);
-  virtual void begin_step(int64_t hour, int64_t day, int64_t month, int64_t year);
-  virtual void end_step(int64_t hour, int64_t day, int64_t month, int64_t year);
-  virtual void flush_outputs();
+  void begin_step(const model_date& step) override;
+  void end_step(const model_date& step) override;
+  void flush_outputs() override;
   // external_time_step [min] of the coupled model.
   virtual void apply_external_gw_table(int external_time_step);
   virtual void pre_spinup_step(int64_t hour, int64_t day, int64_t month, int64_t year);
   virtual void finish_pre_spinup();
   // Takes the place of release; append: an earlier module already wrote its
   // section of the storage-content file.
-  virtual void end_run(int append);
-  // True once this module has started the storage-content file in this run;
-  // a later writer appends to the file only then, so a stale file from an
-  // earlier run is never extended.
-  bool storage_section_written() const { return storage_written; }
+  void end_run(int append) override;
+  bool storage_section_written() const override { return storage_written; }
 
  private:
   std::vector<zone_record> own_zones;

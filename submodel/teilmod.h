@@ -1,10 +1,10 @@
 // teilmodellklasse: the base of every sub-model module. It fixes how the
-// application builds, wires, runs and releases a module: the shared settings
-// handed to every constructor, the head of every module section (flow control
+// application builds, wires, runs and releases a module: the run's settings
+// that every module references, the head of every module section (flow control
 // and time interval), the progress line of a step, the floating-point-error
 // report, the solar geometry the radiation, evaporation and snow modules use,
-// the per-tracer statistics and grids, and the ranking of a module's own zone
-// grid.
+// the per-tracer statistics and grids, the ranking of a module's own zone
+// grid, and the life-cycle hooks the application calls on every module.
 #pragma once
 
 #include <csignal>
@@ -20,64 +20,7 @@
 
 class DiagStream;
 class grid_store;
-struct settings_block;
 struct tracer_entry;
-struct landuse_entry;
-struct soil_entry;
-struct multilayer_landuse_entry;
-
-// What the application hands to every sub-model constructor: geometry, the
-// process's share of the grid, the zone table, model time, output settings
-// and tables. Pointers are not owned. Modules that rank their own zone grid
-// pass their zone table on to irrigation, groundwater and routing by copying
-// this block and replacing zone_index, zones, zone_count and max_zone_code.
-struct submodel_settings {
-  int report_interval = 1;          // [steps] between progress lines
-  double latitude = 0;              // [deg] of the basin
-  double longitude = 0;             // [deg]
-  double reference_meridian = 0;    // [deg] of the time zone
-  double min_to_int_end = 0;        // [min] from the hour of the data to the end of the step
-  double xllcorner = 0;             // [m]
-  double yllcorner = 0;             // [m]
-  double cellsize = 0;              // [m]
-  double nodata = NODATA;
-  int selected_zone_count = 0;
-  std::vector<int>* selected_zones = nullptr;  // codes 1..n; element 0 receives n
-  std::vector<int>* zone_index = nullptr;      // per zone code its index; none: inactive module
-  std::vector<zone_record>* zones = nullptr;   // 0..zone_count
-  std::vector<row_strip>* strips = nullptr;    // 0..nrows
-  int zone_count = 0;
-  int max_zone_code = 0;
-  int ncols = 0;
-  int nrows = 0;
-  int first_row = 0;  // of this process's band, halo row included
-  int last_row = 0;
-  int64_t end_hour = 0, end_day = 0, end_month = 0, end_year = 0;
-  double hour_offset = 0;  // [h] added by the radiation correction to the hour of a step
-  const std::vector<landuse_entry>* landuse_table = nullptr;
-  const std::vector<soil_entry>* soil_table = nullptr;
-  const std::vector<multilayer_landuse_entry>* multilayer_table = nullptr;
-  char write_ascii_grids = 0;   // "WriteAsciiGrids"
-  char write_double_grids = 0;  // "WriteDoubleGrids"
-  const std::string* input_directory = nullptr;
-  const std::string* output_directory = nullptr;
-  const std::vector<int64_t>* cells_per_process = nullptr;
-  const std::vector<halo_run>* halo_send = nullptr;
-  const std::vector<halo_run>* halo_receive = nullptr;
-  int spinup_switch = 0;
-  const std::vector<hru_entry>* hru_list = nullptr;
-};
-
-// The block for a module from the settings object's block and the
-// application's SpinUp data. The per-process cell counts are left to the
-// caller.
-// The model-object part of a sub-model's settings (also used by the
-// meteorological objects, which derive from modelobject directly).
-modelobject_args submodel_object_args(DiagStream* diag, const std::string& control_file,
-                                      const submodel_settings& settings);
-
-submodel_settings submodel_settings_from(settings_block& block, int spinup_switch,
-                                         const std::vector<hru_entry>* hru_list);
 
 // Per tracer of a module: its zone records, statistic and grids. The store
 // entries point at storage and flux, so a module_tracer must not be copied
@@ -99,13 +42,16 @@ constexpr int EQUATION_OF_TIME_ENTRIES = 14;
 
 class teilmodellklasse : public modelobject {
  public:
-  // missing_section_fatal: 1 for every module but the special output, which
-  // passes 0 and stays inactive without its section. With no zone index
-  // table in the settings the module reads nothing and stays inactive.
-  // Errors are thrown as int codes.
-  teilmodellklasse(DiagStream* diag, const std::string& section, const std::string& control_file,
-                   grid_store* store, const submodel_settings& settings, int substeps,
-                   char missing_section_fatal);
+  // settings: the run's settings, read from the control-file copy they
+  // name on. missing_section_fatal: 1 for every module but the special
+  // output, which passes 0 and stays inactive without its section.
+  // zone_table: the zone table of another module that replaces the
+  // settings' one for this module (irrigation, groundwater and routing count
+  // the subbasins of the unsaturated zone). Without a zone table the module
+  // reads nothing and stays inactive. Errors are thrown as int codes.
+  teilmodellklasse(DiagStream* diag, const std::string& section, grid_store* store,
+                   const settings_context& settings, int substeps, char missing_section_fatal,
+                   const zone_table_view* zone_table = nullptr);
   ~teilmodellklasse() override;
 
   virtual int get_flow_control();
@@ -115,7 +61,8 @@ class teilmodellklasse : public modelobject {
   virtual void report_fpe(int i1, int i2, int i3, int i4, double a1, double a2, double a3,
                           double a4, double a5);
 
-  // Solar geometry; see app/teilmod_solar.h for the kernels.
+  // Solar geometry at the settings' location; see submodel/teilmod_solar.h
+  // for the kernels.
   virtual double solar_declination(int day, int month);  // [deg]
   virtual double equation_of_time(int day, int month);   // [h]
   // Elevation above the horizon by day, depression below it at night [deg].
@@ -142,8 +89,29 @@ class teilmodellklasse : public modelobject {
   // Base part of a step: stores the date and writes the progress line.
   virtual void time_step(int64_t hour, int64_t day, int64_t month, int64_t year);
 
-  // Ranks the zones of "zonegrid_soilmodel" on process 0 and broadcasts the
-  // table (collective).
+  // ---- life cycle: what the application calls on every module ----
+  // Apart from the end of a run the defaults do nothing, so a module
+  // overrides only the calls it takes part in; the application keeps the
+  // order of the calls.
+  // Begin and end of a step, around its sub-step loop.
+  virtual void begin_step(const model_date& /*step*/) {}
+  virtual void end_step(const model_date& /*step*/) {}
+  // Sub-step k (1..get_substeps()) of the soil, surface and groundwater loop.
+  virtual void run_substep(const model_date& /*step*/, int /*k*/) {}
+  // Writes the buffered output rows (Ctrl-C choice 3 and the release).
+  virtual void flush_outputs() {}
+  // The end of the run, in place of release: a module that writes no
+  // storage-content section just releases. append: an earlier module has
+  // started the storage-content file in this run.
+  virtual void end_run(int /*append*/) { release(); }
+  // True once this module has started the storage-content file in this run;
+  // a later writer appends to the file only then, so a stale file from an
+  // earlier run is never extended.
+  virtual bool storage_section_written() const { return false; }
+
+  // Ranks the zones of "zonegrid_soilmodel" along the row spans of the
+  // settings' zone table (collective: process 0 ranks, the others receive
+  // the table or process 0's error code).
   void zone_ranking(const grid_matrix*& zone_grid_out, std::vector<zone_record>& zones_out,
                     std::vector<int>& zone_index_out, int& zone_count_out,
                     int& max_zone_code_out);
@@ -158,7 +126,6 @@ class teilmodellklasse : public modelobject {
   double get_sunrise_hour() const { return sunrise_hour; }
   double get_sunset_hour() const { return sunset_hour; }
   double get_steps_per_day() const { return steps_per_day; }
-  double get_hour_offset() const { return hour_offset; }
   int get_tracer_count() const { return tracer_count; }
 
  protected:
@@ -172,10 +139,6 @@ class teilmodellklasse : public modelobject {
   double time_interval = 0;                 // [min]
   double steps_per_day = 0;
   int substeps = 1;
-
-  double latitude = 0;            // [deg]
-  double longitude = 0;           // [deg]
-  double reference_meridian = 0;  // [deg]
 
   // Solar state of the current step, kept by daylight_fraction.
   double daylight_share = 0;
@@ -191,7 +154,6 @@ class teilmodellklasse : public modelobject {
   double equation_of_time_table[EQUATION_OF_TIME_ENTRIES] = {};  // [min]
 
   const grid_matrix* zone_grid = nullptr;  // grid of store entry 1
-  double hour_offset = 0;                  // [h]
 
   // The application's statistics registry, kept by modules that register
   // statistics of their own.
@@ -201,8 +163,4 @@ class teilmodellklasse : public modelobject {
  private:
   // Reads a tracer's storage grid from its file (readgrid 1).
   void read_tracer_storage(module_tracer& tracer);
-  // Process 0's part of zone_ranking on the whole zone grid.
-  void rank_zone_cells(const grid_matrix& grid, const grid_matrix* areas, const std::string& file,
-                       std::vector<zone_record>& zones_out, std::vector<int>& zone_index_out,
-                       int& zone_count_out, int& max_zone_code_out);
 };

@@ -6,10 +6,9 @@ verdunstungsmodellklasse::verdunstungsmodellklasse(int& status, DiagStream* diag
                                                    statistics_registry* /*registry*/,
                                                    int /*registry_size*/,
                                                    const std::string& section,
-                                                   const std::string& control_file,
                                                    grid_store* store_in,
-                                                   const submodel_settings& settings)
-    : teilmodellklasse(diag_stream, section, control_file, store_in, settings, 1, 1) {
+                                                   const settings_context& settings)
+    : teilmodellklasse(diag_stream, section, store_in, settings, 1, 1) {
   run_constructor_body(status, [&] {
     if (flow_control == 0) return;
     write_source_banner(*diag, "etpetr", __DATE__, __TIME__);
@@ -37,11 +36,15 @@ void verdunstungsmodellklasse::compute_potential_evapotranspiration(int64_t, int
 
 void verdunstungsmodellklasse::compute_snow_evaporation(int64_t, int64_t, int64_t, int64_t) {}
 
-void verdunstungsmodellklasse::begin_step(int64_t, int64_t, int64_t, int64_t) {}
+void verdunstungsmodellklasse::begin_step(const model_date&) {}
 
 void verdunstungsmodellklasse::substep_hook(int64_t, int64_t, int64_t, int64_t) {}
 
-void verdunstungsmodellklasse::end_step(int64_t, int64_t, int64_t, int64_t) {}
+void verdunstungsmodellklasse::run_substep(const model_date& step, int) {
+  substep_hook(step.hour, step.day, step.month, step.year);
+}
+
+void verdunstungsmodellklasse::end_step(const model_date&) {}
 
 void verdunstungsmodellklasse::read_lake_parameters(const std::string&) {}
 

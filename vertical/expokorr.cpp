@@ -4,9 +4,9 @@
 
 expokorrklasse::expokorrklasse(int& status, DiagStream* diag_stream,
                                statistics_registry* /*registry*/, int /*registry_size*/,
-                               const std::string& section, const std::string& control_file,
-                               grid_store* store_in, const submodel_settings& settings)
-    : teilmodellklasse(diag_stream, section, control_file, store_in, settings, 1, 1) {
+                               const std::string& section, grid_store* store_in,
+                               const settings_context& settings)
+    : teilmodellklasse(diag_stream, section, store_in, settings, 1, 1) {
   run_constructor_body(status, [&] {
     if (flow_control == 0) return;
     write_source_banner(*diag, "expokorr", __DATE__, __TIME__);

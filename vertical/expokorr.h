@@ -15,8 +15,8 @@ class grid_store;
 class expokorrklasse : public teilmodellklasse {
  public:
   expokorrklasse(int& status, DiagStream* diag, statistics_registry* registry, int registry_size,
-                 const std::string& section, const std::string& control_file, grid_store* store,
-                 const submodel_settings& settings);
+                 const std::string& section, grid_store* store,
+                 const settings_context& settings);
 
   // The "radiation_correction" grid when the flow-control value is exactly 1.
   virtual const grid_matrix* get_radiation_correction();

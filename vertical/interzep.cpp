@@ -6,10 +6,9 @@ interzeptionsmodellklasse::interzeptionsmodellklasse(int& status, DiagStream* di
                                                      statistics_registry* /*registry*/,
                                                      int /*registry_size*/,
                                                      const std::string& section,
-                                                     const std::string& control_file,
                                                      grid_store* store_in,
-                                                     const submodel_settings& settings)
-    : teilmodellklasse(diag_stream, section, control_file, store_in, settings, 1, 1) {
+                                                     const settings_context& settings)
+    : teilmodellklasse(diag_stream, section, store_in, settings, 1, 1) {
   run_constructor_body(status, [&] {
     if (flow_control == 0) return;
     write_source_banner(*diag, "interzep", __DATE__, __TIME__);

@@ -16,16 +16,15 @@ class grid_store;
 class interzeptionsmodellklasse : public teilmodellklasse {
  public:
   interzeptionsmodellklasse(int& status, DiagStream* diag, statistics_registry* registry,
-                            int registry_size, const std::string& section,
-                            const std::string& control_file, grid_store* store,
-                            const submodel_settings& settings);
+                            int registry_size, const std::string& section, grid_store* store,
+                            const settings_context& settings);
 
   void init_tracers(int& status, int tracer_count, tracer_entry* tracer_list,
                     statistics_registry* registry, int registry_size) override;
   void time_step(int64_t hour, int64_t day, int64_t month, int64_t year) override;
   void release() override;
 
-  virtual void flush_outputs();
+  void flush_outputs() override;
   // The method when the flow-control value is above 0, else 0; above 10
   // interception runs before snow.
   virtual int get_method();

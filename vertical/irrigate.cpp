@@ -4,14 +4,15 @@
 
 irrigationclass::irrigationclass(int& status, DiagStream* diag_stream,
                                  statistics_registry* /*registry*/, int /*registry_size*/,
-                                 const std::string& section, const std::string& control_file,
-                                 grid_store* store_in, const submodel_settings& settings)
-    : teilmodellklasse(diag_stream, section, control_file, store_in, settings, 1, 1) {
+                                 const std::string& section, grid_store* store_in,
+                                 const settings_context& settings,
+                                 const zone_table_view& zone_table)
+    : teilmodellklasse(diag_stream, section, store_in, settings, 1, 1, &zone_table) {
   run_constructor_body(status, [&] {
     if (flow_control == 0) return;
     control.reset();
     // During a SpinUp the module sets nothing up.
-    if (spinup_switch == 1) return;
+    if (settings.spinup_switch == 1) return;
     write_source_banner(*diag, "irrigate", __DATE__, __TIME__);
     warn_not_built("it reads only the head of its section and computes nothing");
   });

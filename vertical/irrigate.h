@@ -2,7 +2,7 @@
 // table, with water from groundwater or from rivers and reservoirs, added to
 // the precipitation. Not built yet: the module reads the head of
 // "[irrigation]", accepts whatever the wiring hands it and computes nothing.
-// It receives the zone table of the unsaturated-zone module in its settings.
+// It counts the subbasins of the unsaturated-zone module's zone table.
 #pragma once
 
 #include <cstdint>
@@ -18,9 +18,10 @@ class grid_store;
 
 class irrigationclass : public teilmodellklasse {
  public:
+  // zone_table: the unsaturated zone's, in place of the settings' one.
   irrigationclass(int& status, DiagStream* diag, statistics_registry* registry, int registry_size,
-                  const std::string& section, const std::string& control_file, grid_store* store,
-                  const submodel_settings& settings);
+                  const std::string& section, grid_store* store, const settings_context& settings,
+                  const zone_table_view& zone_table);
 
   void init_tracers(int& status, int tracer_count, tracer_entry* tracer_list,
                     statistics_registry* registry, int registry_size) override;
@@ -37,7 +38,7 @@ class irrigationclass : public teilmodellklasse {
   virtual void set_routing_target(routing_target_table* target);
   virtual void set_abfrel(abfrel_table* abfrel);
   virtual void link_tracer_storage();
-  virtual void flush_outputs();
+  void flush_outputs() override;
 
  private:
   subbasin_flow_arrays* qg = nullptr;

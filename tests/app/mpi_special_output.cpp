@@ -93,15 +93,11 @@ TEST(SpecialOutputMpi, SameFileForEveryProcessCount) {
   std::vector<int> zone_index{0, 1};
   std::vector<zone_record> zones(2);
   std::vector<row_strip> strips(NROWS + 1, row_strip{1, NCOLS});
-  std::vector<int> selected{0};
   const std::string out_dir = shared + "/";
-  submodel_settings s;
-  s.zone_index = &zone_index;
-  s.zones = &zones;
+  settings_context s;
+  s.control_file = shared + "/control.$$$";
+  s.zone_table = zone_table_view{&zone_index, &zones, 1, 1};
   s.strips = &strips;
-  s.zone_count = 1;
-  s.max_zone_code = 1;
-  s.selected_zones = &selected;
   s.ncols = NCOLS;
   s.nrows = NROWS;
   s.first_row = first;
@@ -112,8 +108,7 @@ TEST(SpecialOutputMpi, SameFileForEveryProcessCount) {
   s.output_directory = &out_dir;
   captured_diag cd(4, rank, size);
   int status = -1;
-  SpecialOutputClass module(status, cd.diag.get(), nullptr, 0, "special_output",
-                            shared + "/control.$$$", &store, s, 2);
+  SpecialOutputClass module(status, cd.diag.get(), nullptr, 0, "special_output", &store, s, 2);
   ASSERT_EQ(status, 0) << cd.console();
 
   for (int step = 0; step < 2; ++step) {

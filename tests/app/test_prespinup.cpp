@@ -28,8 +28,8 @@ struct date {
 class scripted_input : public meteointerpol {
  public:
   scripted_input(DiagStream* diag_stream, grid_store* grids, std::vector<date> records)
-      : meteointerpol(ignored_status, diag_stream, nullptr, 0, "temperature", "none.ctl", grids,
-                      submodel_settings(), 1),
+      : meteointerpol(ignored_status, diag_stream, nullptr, 0, "temperature", grids,
+                      no_settings(), 1),
         dates(std::move(records)) {}
   void get_current_date(int64_t& hour, int64_t& day, int64_t& month, int64_t& year) override {
     const date& d = dates.at(static_cast<size_t>(at));
@@ -58,8 +58,8 @@ class scripted_input : public meteointerpol {
 class recording_unsat : public unsatzonmodellklasse {
  public:
   recording_unsat(DiagStream* diag_stream, grid_store* grids)
-      : unsatzonmodellklasse(ignored_status, diag_stream, nullptr, 0, "unsatzon_model", "none.ctl", grids,
-                             submodel_settings(), 1) {}
+      : unsatzonmodellklasse(ignored_status, diag_stream, nullptr, 0, "unsatzon_model", grids,
+                             no_settings(), 1) {}
   void pre_spinup_step(int64_t hour, int64_t day, int64_t month, int64_t year) override {
     steps.push_back({hour, day, month, year});
     finished_before_step = finished_before_step || finished;
@@ -210,8 +210,8 @@ TEST(TemperaturePreSpinUp, ErrorsOfTheUnsaturatedZonePassUnchanged) {
   scripted_input input(cap.diag.get(), &store, hourly(1));
   input.last_record = 24;
   int status = 0;
-  unsatzonmodellklasse unsat(status, cap.diag.get(), nullptr, 0, "unsatzon_model", "none.ctl",
-                             &store, submodel_settings(), 1);
+  unsatzonmodellklasse unsat(status, cap.diag.get(), nullptr, 0, "unsatzon_model", &store,
+                             no_settings(), 1);
   const std::vector<std::string> names = {"", "temperature"};
   pre_spinup_parts parts;
   parts.diag = cap.diag.get();

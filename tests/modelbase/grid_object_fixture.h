@@ -19,7 +19,7 @@ class grid_object : public modelobject {
  public:
   grid_object(DiagStream& stream, grid_store& shared_store, int columns, int rows,
               double nodata_value = NODATA, double cell_size = 100.0)
-      : modelobject(make_args(stream)) {
+      : modelobject(&stream, "") {
     name = "grid_object";
     ncols = columns;
     nrows = rows;
@@ -52,13 +52,6 @@ class grid_object : public modelobject {
   int processes() const { return process_count; }
   int band_first() const { return first_row; }
   int band_last() const { return last_row; }
-
- private:
-  static modelobject_args make_args(DiagStream& stream) {
-    modelobject_args args;
-    args.diag = &stream;
-    return args;
-  }
 };
 
 // The integer thrown by f, or INT_MIN when it returns.

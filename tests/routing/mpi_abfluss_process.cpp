@@ -22,17 +22,17 @@ TEST(AbflussProcesses, RoutingIsActiveOnProcessZeroOnly) {
   f.write_control(module_fixture::head("unsatzon_model", 1) +
                   module_fixture::head("routing_model", 2));
   int status = -1;
-  unsatzonmodellklasse unsat(status, f.diag(), nullptr, 0, "unsatzon_model", f.control(),
-                             &f.store, f.settings, 1);
+  unsatzonmodellklasse unsat(status, f.diag(), nullptr, 0, "unsatzon_model", &f.store,
+                             f.settings, 1);
   ASSERT_EQ(status, 0);
-  const submodel_settings own = unsat.zone_table_settings(f.settings);
+  const zone_table_view own = unsat.get_zone_table();
   ASSERT_NE(own.zone_index, nullptr);
   EXPECT_EQ(own.zone_count, 2);
   EXPECT_EQ(own.max_zone_code, 7);
   EXPECT_EQ((*own.zone_index)[7], 2);
 
-  abflussmodellklasse routing(status, f.diag(), nullptr, 0, "routing_model", f.control(),
-                              &f.store, own, 0, nullptr, unsat.get_readgrid());
+  abflussmodellklasse routing(status, f.diag(), nullptr, 0, "routing_model", &f.store,
+                              f.settings, 0, nullptr, own, unsat.get_readgrid());
   EXPECT_EQ(status, 0);
   EXPECT_EQ(routing.get_flow_control(), rank == 0 ? 2 : 0);
   // Process 0 counts as routing elsewhere; the others keep the 2 they read.

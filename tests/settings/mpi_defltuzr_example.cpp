@@ -52,14 +52,13 @@ TEST(DefaultiniExample, BasinSetsUpAlikeOnAnyNumberOfProcesses) {
   }
   EXPECT_EQ(code, 0) << cap.console();
   if (code == 0) {
-    settings_block block;
-    settings.export_settings(block);
+    const settings_context& exported = settings.export_settings();
     // Cells per subbasin counted in zones.asc: 68, 53, 69.
-    ASSERT_EQ(block.zone_count, 3);
-    EXPECT_EQ((*block.zones)[1].sum, 68);
-    EXPECT_EQ((*block.zones)[2].sum, 53);
-    EXPECT_EQ((*block.zones)[3].sum, 69);
-    EXPECT_EQ(block.end_day, 31);
+    ASSERT_EQ(exported.zone_table.zone_count, 3);
+    EXPECT_EQ((*exported.zone_table.zones)[1].sum, 68);
+    EXPECT_EQ((*exported.zone_table.zones)[2].sum, 53);
+    EXPECT_EQ((*exported.zone_table.zones)[3].sum, 69);
+    EXPECT_EQ(exported.end_date.day, 31);
     // The highest cell inside the basin in dem.asc.
     EXPECT_EQ(settings.get_max_elevation(), 744);
     // The hole at row 8, column 10 takes its first valid neighbour (row 7,

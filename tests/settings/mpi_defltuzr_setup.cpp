@@ -111,27 +111,26 @@ TEST(DefaultiniSetup, StagesRunToTheEndOnEveryProcess) {
   EXPECT_EQ(run.status, 0U);
   EXPECT_EQ(run.calls, 24);  // stages 0 to 22 and the call that reports done
 
-  settings_block block;
-  run.settings->export_settings(block);
-  EXPECT_EQ(block.control_file, run.path + "/run.ctl.$$$");
-  EXPECT_EQ(block.ncols, NCOLS);
-  EXPECT_EQ(block.nrows, NROWS);
-  EXPECT_EQ(block.xllcorner, 1000);
-  EXPECT_EQ(block.yllcorner, 2000);
-  EXPECT_EQ(block.cellsize, 100);
-  EXPECT_EQ(block.nodata, -9999);
-  EXPECT_EQ(block.end_year, 2001);
+  const settings_context& exported = run.settings->export_settings();
+  EXPECT_EQ(exported.control_file, run.path + "/run.ctl.$$$");
+  EXPECT_EQ(exported.ncols, NCOLS);
+  EXPECT_EQ(exported.nrows, NROWS);
+  EXPECT_EQ(exported.xllcorner, 1000);
+  EXPECT_EQ(exported.yllcorner, 2000);
+  EXPECT_EQ(exported.cellsize, 100);
+  EXPECT_EQ(exported.nodata, -9999);
+  EXPECT_EQ(exported.end_date.year, 2001);
   // Zones counted by hand from ZONES: 6, 10 and 4 cells.
-  ASSERT_EQ(block.zone_count, 3);
-  EXPECT_EQ((*block.zones)[1].sum, 6);
-  EXPECT_EQ((*block.zones)[2].sum, 10);
-  EXPECT_EQ((*block.zones)[3].sum, 4);
+  ASSERT_EQ(exported.zone_table.zone_count, 3);
+  EXPECT_EQ((*exported.zone_table.zones)[1].sum, 6);
+  EXPECT_EQ((*exported.zone_table.zones)[2].sum, 10);
+  EXPECT_EQ((*exported.zone_table.zones)[3].sum, 4);
   // Two standard grids, the three grids of the division and the derived
   // grids: cell sizes and relative area (3), coordinates (2), slope and
   // aspect (2), the weights of the one region (1).
-  EXPECT_EQ(block.registered_grids, 13);
+  EXPECT_EQ(exported.registered_grids, 13);
   int64_t cells = 0;
-  for (int64_t n : *block.cells_per_process) cells += n;
+  for (int64_t n : *exported.cells_per_process) cells += n;
   EXPECT_EQ(cells, 20);
 
   // Highest elevation inside the zones: row 5, column 4 = 504.
@@ -189,8 +188,7 @@ TEST(DefaultiniSetup, StandardGridsReadOrSetToTheirDefault) {
   setup_run run;
   ASSERT_EQ(run.code, 0) << run.cap.console();
   const grid_store& s = run.store;
-  settings_block block;
-  run.settings->export_settings(block);
+  const settings_context& exported = run.settings->export_settings();
   const int soil = run.settings->find_grid("soil_depth");
   const int constant = run.settings->find_grid("constant");
   ASSERT_GT(soil, 2);
@@ -202,7 +200,7 @@ TEST(DefaultiniSetup, StandardGridsReadOrSetToTheirDefault) {
   const grid_matrix& elevation_grid = *s[2].grid;
   const grid_matrix& regions = *s[run.settings->find_grid("MPIRegions")].grid;
   int checked = 0;
-  for (int r = block.first_row; r <= block.last_row; ++r) {
+  for (int r = exported.first_row; r <= exported.last_row; ++r) {
     for (int c = 1; c <= NCOLS; ++c) {
       if (world_rank() != 0 && regions[r][c] != world_rank()) continue;
       const bool zone = ZONES[r - 1][c - 1] != -9999;

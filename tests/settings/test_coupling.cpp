@@ -15,7 +15,7 @@
 
 #include "modelbase/gridstore.h"
 #include "settings/defltuzr.h"
-#include "settings/defltuzr_coupling.h"
+#include "settings/external_coupling_kernels.h"
 #include "support/diag_xml.h"
 #include "support/test_support.h"
 

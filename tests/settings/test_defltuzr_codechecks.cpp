@@ -246,9 +246,8 @@ TEST(ClassCodeChecks, IrrigationCodes) {
       EXPECT_EQ(run.value("irrigation_codes", cells[i][0], cells[i][1]),
                 r.values[static_cast<size_t>(i)])
           << "cell " << i;
-    settings_block block;
-    run.settings->export_settings(block);
-    EXPECT_EQ(block.irrigation_table != nullptr, r.entries > 0);
+    const settings_context& exported = run.settings->export_settings();
+    EXPECT_EQ(exported.irrigation_table != nullptr, r.entries > 0);
   }
 }
 

@@ -1,7 +1,8 @@
 // Grids derived at set-up on one process: their file names, cell sizes and
 // relative areas (created, given, inconsistent), the coordinates with
 // uniform and with given cell sizes, slope and aspect of a plane, and the
-// regression regions with their transition weights and faults.
+// regression regions with their transition weights (also with a transition
+// distance beyond the grid) and faults.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -182,6 +183,33 @@ TEST(DerivedGrids, TwoRegionsAndTheirTransition) {
   EXPECT_EQ(run.settings->find_grid("regression_regions3"), 0);
   for (const char* name : {"regions.$w1", "regions.$r2", "regions.$w2"})
     EXPECT_TRUE(run.exists(name)) << name;
+}
+
+TEST(DerivedGrids, TransitionDistanceBeyondTheGridIsItsDiagonal) {
+  // The 3 x 6 grid of 100 m cells has the diagonal 100 sqrt(45) m, so Dc =
+  // sqrt(45) cells and w1 = d / (2 sqrt(45)) + 0.5 for the distance d
+  // [cells] to the nearest cell of the other region (the closed form of the
+  // two-region weights with that Dc).
+  const double dc = std::sqrt(45.0);
+  const int d[6] = {3, 2, 1, 1, 2, 3};
+  for (const char* transition : {"1e12\n", "1e300\n"}) {
+    SCOPED_TRACE(transition);
+    control_parts parts;
+    parts.standard = "1\n$dir//regions.asc regression_regions fillcode = 0\n";
+    parts.transition = transition;
+    settings_setup run(
+        parts, {{"zones.asc", WIDE_ZONES}, {"dem.asc", WIDE_DEM}, {"regions.asc", TWO_REGIONS}});
+    ASSERT_EQ(run.code, 0) << run.cap.console();
+    EXPECT_NEAR(run.settings->region_transition_distance(), 100 * dc, 1e-9);
+    const grid_matrix& w1 = run.grid("regression_weights1");
+    const grid_matrix& w2 = run.grid("regression_weights2");
+    for (int r = 1; r <= 3; ++r)
+      for (int c = 1; c <= 6; ++c) {
+        const double expected = d[c - 1] / (2 * dc) + 0.5;
+        EXPECT_NEAR(w1[r][c], expected, 1e-12) << r << c;
+        EXPECT_NEAR(w2[r][c], 1 - expected, 1e-12) << r << c;
+      }
+  }
 }
 
 TEST(DerivedGrids, ThreeRegionWeightsAddUpToOne) {

@@ -1,14 +1,16 @@
 // Kernels of the derived grids against closed forms: slope and aspect of
 // tilted planes in the eight directions, the neighbour mean and its order,
-// the cell sizes from the relative area, the region transition weights.
+// the cell sizes from the relative area, the transition distance and the
+// region transition weights.
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <numbers>
 
 #include "modelbase/gridtypes.h"
 #include "modelbase/memhandling.h"
-#include "settings/defltuzr_derived_kernels.h"
+#include "settings/derived_grids_kernels.h"
 
 namespace {
 
@@ -106,6 +108,33 @@ TEST(DerivedKernels, CellSizesFromTheRelativeArea) {
     EXPECT_DOUBLE_EQ(cell.x, r.x);
     EXPECT_DOUBLE_EQ(cell.y, r.y);
     EXPECT_DOUBLE_EQ(cell.area, r.area);
+  }
+}
+
+TEST(DerivedKernels, TransitionDistanceLimits) {
+  // A grid of 3 rows and 4 columns of 100 m: its diagonal is 100 * 5 = 500 m.
+  constexpr double NAN_VALUE = std::numeric_limits<double>::quiet_NaN();
+  constexpr double INF = std::numeric_limits<double>::infinity();
+  struct row {
+    const char* name;
+    double distance;  // [m] as read
+    double used;      // [m]
+  };
+  const row rows[] = {
+      {"zero", 0, 0.01},
+      {"negative", -300, 0.01},
+      {"not a number", NAN_VALUE, 0.01},
+      {"inside the grid", 300, 300},
+      {"just below the diagonal", 499.999, 499.999},
+      {"the diagonal", 500, 500},
+      {"just beyond the diagonal", 500.001, 500},
+      {"1e12", 1e12, 500},
+      {"largest double", std::numeric_limits<double>::max(), 500},
+      {"infinite", INF, 500},
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.name);
+    EXPECT_EQ(limited_transition_distance(r.distance, 100.0, 3, 4), r.used);
   }
 }
 

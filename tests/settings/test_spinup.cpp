@@ -117,6 +117,7 @@ TEST(SpinUpSection, SettingsWithoutUnits) {
     EXPECT_TRUE(run.cells("HydrologicResponseUnits").empty());
     EXPECT_TRUE(run.cells("MasterHydrologicResponseUnits").empty());
     EXPECT_TRUE(run.logged("Creating HRUs"));
+    EXPECT_EQ(run.settings->settings().spinup_switch, 0);
   }
 }
 
@@ -158,6 +159,9 @@ TEST(SpinUpSection, UnitsFromClassGrids) {
                     {{"dem.asc", text_grid(DEM)}, {"classes.asc", text_grid(r.class_grid)}});
     ASSERT_EQ(run.code, 0) << run.cap.console();
     EXPECT_EQ(run.spinup, 1);
+    // The settings hand the switch and this very list on to every module.
+    EXPECT_EQ(run.settings->settings().spinup_switch, 1);
+    EXPECT_EQ(run.settings->settings().hru_list, &run.hrus);
     EXPECT_EQ(run.cells("HydrologicResponseUnits"), r.hru);
     EXPECT_EQ(run.cells("MasterHydrologicResponseUnits"), r.master);
     ASSERT_EQ(run.hrus.size(), r.keys.size() + 1);

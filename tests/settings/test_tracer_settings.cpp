@@ -26,7 +26,9 @@ std::string line(const std::string& name, const std::string& kind = "non_radioac
 struct tracer_run {
   explicit tracer_run(const std::string& section, bool with_file = true) {
     if (with_file) cap.dir.write("run.ctl", "[model_time]\n0\n" + section + "[next]\n");
-    tracer_ini_class settings(status, cap.diag.get(), cap.dir.file("run.ctl"), count, list);
+    settings_context context;
+    context.control_file = cap.dir.file("run.ctl");
+    tracer_ini_class settings(status, cap.diag.get(), context, count, list);
     if (list != nullptr)
       for (int k = 1; k <= count; ++k) read.push_back(list[k]);
     settings.release();

@@ -1,6 +1,6 @@
 // What the module tests share: a captured diagnostics stream, a control file
-// in a scratch directory, an empty grid store and a settings block for a grid
-// of one row of three cells with one zone.
+// in a scratch directory, an empty grid store and the settings of a grid of
+// one row of three cells with one zone.
 #pragma once
 
 #include <string>
@@ -12,17 +12,14 @@
 
 struct module_fixture {
   module_fixture() {
-    settings.zone_index = &zone_index;
-    settings.zones = &zones;
+    settings.control_file = control();
+    settings.zone_table = zone_table_view{&zone_index, &zones, 1, 1};
     settings.strips = &strips;
-    settings.zone_count = 1;
-    settings.max_zone_code = 1;
     settings.ncols = 3;
     settings.nrows = 1;
     settings.first_row = 1;
     settings.last_row = 1;
     settings.cellsize = 100;
-    settings.selected_zones = &selected_zones;
     zone_grid = grids.matrix(1, 1, 0, 3, 1);
     soil_zone_grid = grids.matrix(1, 1, 0, 3, 1);
     for (int c = 1; c <= 3; ++c) zone_grid[1][c] = 1;
@@ -53,8 +50,7 @@ struct module_fixture {
   std::vector<int> zone_index{0, 1};
   std::vector<zone_record> zones = std::vector<zone_record>(2);
   std::vector<row_strip> strips{row_strip{0, -1}, row_strip{1, 3}};
-  std::vector<int> selected_zones{0};
-  submodel_settings settings;
+  settings_context settings;
   memory_handling grids;
   grid_matrix zone_grid;       // store entry 1: one zone, code 1
   grid_matrix soil_zone_grid;  // "zonegrid_soilmodel", values set by the tests

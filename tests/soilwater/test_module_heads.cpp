@@ -29,8 +29,7 @@ using module_factory = std::function<module_ptr(module_fixture&, const std::stri
 template <class M>
 module_factory common() {
   return [](module_fixture& f, const std::string& section, int& status) -> module_ptr {
-    return std::make_unique<M>(status, f.diag(), nullptr, 0, section, f.control(), &f.store,
-                               f.settings);
+    return std::make_unique<M>(status, f.diag(), nullptr, 0, section, &f.store, f.settings);
   };
 }
 
@@ -38,8 +37,17 @@ module_factory common() {
 template <class M>
 module_factory with_substeps() {
   return [](module_fixture& f, const std::string& section, int& status) -> module_ptr {
-    return std::make_unique<M>(status, f.diag(), nullptr, 0, section, f.control(), &f.store,
-                               f.settings, 4);
+    return std::make_unique<M>(status, f.diag(), nullptr, 0, section, &f.store, f.settings, 4);
+  };
+}
+
+// Constructors that take a zone table in place of the settings' one (here
+// the settings' own).
+template <class M>
+module_factory with_zone_table() {
+  return [](module_fixture& f, const std::string& section, int& status) -> module_ptr {
+    return std::make_unique<M>(status, f.diag(), nullptr, 0, section, &f.store, f.settings,
+                               f.settings.zone_table);
   };
 }
 
@@ -56,8 +64,8 @@ const module_row MODULES[] = {
     {"RegionalSuperposition", "", "",
      [](module_fixture& f, const std::string& section, int& status) -> module_ptr {
        status = 0;
-       return std::make_unique<RegionalSuperposition>(f.diag(), nullptr, 0, section, f.control(),
-                                                      &f.store, f.settings, nullptr, 0, 0);
+       return std::make_unique<RegionalSuperposition>(f.diag(), nullptr, 0, section, &f.store,
+                                                      f.settings);
      },
      nullptr},
     {"radiation_correction", "expokorr", "", common<expokorrklasse>(),
@@ -81,16 +89,21 @@ const module_row MODULES[] = {
      }},
     {"SurfaceRoutingModel", "surfrout", "", with_substeps<surfaceroutingclass>(),
      [](teilmodellklasse& m) { return dynamic_cast<surfaceroutingclass&>(m).get_qg() == nullptr; }},
-    {"irrigation", "irrigate", "", common<irrigationclass>(),
+    {"irrigation", "irrigate", "", with_zone_table<irrigationclass>(),
      [](teilmodellklasse& m) {
        return dynamic_cast<irrigationclass&>(m).get_irrigation_demand() == nullptr;
      }},
-    {"groundwater_flow", "gwflow", "", with_substeps<gwflowclass>(), nullptr},
+    {"groundwater_flow", "gwflow", "",
+     [](module_fixture& f, const std::string& section, int& status) -> module_ptr {
+       return std::make_unique<gwflowclass>(status, f.diag(), nullptr, 0, section, &f.store,
+                                            f.settings, 4, f.settings.zone_table);
+     },
+     nullptr},
     {"routing_model", "abfluss", "",
      [](module_fixture& f, const std::string& section, int& status) -> module_ptr {
        return std::make_unique<abflussmodellklasse>(status, f.diag(), nullptr, 0, section,
-                                                    f.control(), &f.store, f.settings, 0,
-                                                    nullptr, 0);
+                                                    &f.store, f.settings, 0, nullptr,
+                                                    f.settings.zone_table, 0);
      },
      [](teilmodellklasse& m) {
        auto& r = dynamic_cast<abflussmodellklasse&>(m);
@@ -186,12 +199,11 @@ TEST(ModuleHeads, MethodIsReadOnlyByAnActiveModule) {
     int status = -1;
     int method = -1;
     if (std::string(row.section) == "snow_model") {
-      schneemodellklasse snow(status, f.diag(), nullptr, 0, row.section, f.control(), &f.store,
-                              f.settings);
+      schneemodellklasse snow(status, f.diag(), nullptr, 0, row.section, &f.store, f.settings);
       method = snow.get_method();
     } else {
       interzeptionsmodellklasse interception(status, f.diag(), nullptr, 0, row.section,
-                                             f.control(), &f.store, f.settings);
+                                             &f.store, f.settings);
       method = interception.get_method();
     }
     EXPECT_EQ(status, 0);
@@ -204,7 +216,7 @@ TEST(ModuleHeads, UnreadableMethodIsReturnedAsStatus17) {
   f.write_control(module_fixture::head("interception_model", 1) + "eleven method for\n");
   int status = -1;
   interzeptionsmodellklasse interception(status, f.diag(), nullptr, 0, "interception_model",
-                                         f.control(), &f.store, f.settings);
+                                         &f.store, f.settings);
   EXPECT_EQ(status, 17);
   EXPECT_NE(f.console().find("error in control file,  method for ; interception_modelnot found!"),
             std::string::npos)

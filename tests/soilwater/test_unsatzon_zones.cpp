@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "routing/abfluss.h"
 #include "soilwater/gwflow.h"
@@ -12,25 +13,35 @@
 
 namespace {
 
+// A groundwater module that shows the zone table it counts its subbasins by.
+class zone_reading_groundwater : public gwflowclass {
+ public:
+  using gwflowclass::gwflowclass;
+  const std::vector<int>* index_read() const { return zone_index; }
+  const std::vector<zone_record>* zones_read() const { return zones; }
+  int zone_count_read() const { return zone_count; }
+  int largest_code_read() const { return max_zone_code; }
+};
+
 TEST(UnsatzonZones, InactiveModuleLeavesDownstreamModulesInactiveWithoutTheirSections) {
   module_fixture f;
   // Only the unsaturated zone's section: irrigation, groundwater and routing
   // have none and must not look for it.
   f.write_control(module_fixture::head("unsatzon_model", 0));
   int status = -1;
-  unsatzonmodellklasse unsat(status, f.diag(), nullptr, 0, "unsatzon_model", f.control(),
-                             &f.store, f.settings, 4);
+  unsatzonmodellklasse unsat(status, f.diag(), nullptr, 0, "unsatzon_model", &f.store,
+                             f.settings, 4);
   ASSERT_EQ(status, 0);
-  const submodel_settings own = unsat.zone_table_settings(f.settings);
+  const zone_table_view own = unsat.get_zone_table();
   EXPECT_EQ(own.zone_index, nullptr);
   EXPECT_EQ(own.zone_count, 0);
 
   int s1 = -1, s2 = -1, s3 = -1;
-  irrigationclass irrigation(s1, f.diag(), nullptr, 0, "irrigation", f.control(), &f.store, own);
-  gwflowclass groundwater(s2, f.diag(), nullptr, 0, "groundwater_flow", f.control(), &f.store,
-                          own, 4);
-  abflussmodellklasse routing(s3, f.diag(), nullptr, 0, "routing_model", f.control(), &f.store,
-                              own, 0, nullptr, unsat.get_readgrid());
+  irrigationclass irrigation(s1, f.diag(), nullptr, 0, "irrigation", &f.store, f.settings, own);
+  gwflowclass groundwater(s2, f.diag(), nullptr, 0, "groundwater_flow", &f.store, f.settings, 4,
+                          own);
+  abflussmodellklasse routing(s3, f.diag(), nullptr, 0, "routing_model", &f.store, f.settings, 0,
+                              nullptr, own, unsat.get_readgrid());
   EXPECT_EQ(s1, 0);
   EXPECT_EQ(s2, 0);
   EXPECT_EQ(s3, 0);
@@ -48,11 +59,11 @@ TEST(UnsatzonZones, ActiveModuleHandsOnTheRankingOfItsOwnZoneGrid) {
   f.write_control(module_fixture::head("unsatzon_model", 1) +
                   module_fixture::head("groundwater_flow", 1));
   int status = -1;
-  unsatzonmodellklasse unsat(status, f.diag(), nullptr, 0, "unsatzon_model", f.control(),
-                             &f.store, f.settings, 4);
+  unsatzonmodellklasse unsat(status, f.diag(), nullptr, 0, "unsatzon_model", &f.store,
+                             f.settings, 4);
   ASSERT_EQ(status, 0);
   EXPECT_EQ(unsat.get_substeps(), 4);
-  const submodel_settings own = unsat.zone_table_settings(f.settings);
+  const zone_table_view own = unsat.get_zone_table();
   ASSERT_NE(own.zone_index, nullptr);
   ASSERT_NE(own.zones, nullptr);
   EXPECT_EQ(own.zone_count, 2);
@@ -62,21 +73,31 @@ TEST(UnsatzonZones, ActiveModuleHandsOnTheRankingOfItsOwnZoneGrid) {
   EXPECT_EQ((*own.zones)[1].code, 3);
   EXPECT_EQ((*own.zones)[2].code, 7);
   // The settings' own table is left as it was.
-  EXPECT_EQ(f.settings.zone_count, 1);
+  EXPECT_EQ(f.settings.zone_table.zone_count, 1);
 
   int s = -1;
-  gwflowclass groundwater(s, f.diag(), nullptr, 0, "groundwater_flow", f.control(), &f.store,
-                          own, 4);
+  zone_reading_groundwater groundwater(s, f.diag(), nullptr, 0, "groundwater_flow", &f.store,
+                                       f.settings, 4, own);
   EXPECT_EQ(s, 0);
   EXPECT_EQ(groundwater.get_flow_control(), 1);
+  // It reads the unsaturated zone's table itself, not a copy and not the
+  // settings' one, which every other module still reads.
+  EXPECT_EQ(groundwater.index_read(), own.zone_index);
+  EXPECT_EQ(groundwater.zones_read(), own.zones);
+  EXPECT_EQ(groundwater.zone_count_read(), 2);
+  EXPECT_EQ(groundwater.largest_code_read(), 7);
+  zone_reading_groundwater plain(s, f.diag(), nullptr, 0, "groundwater_flow", &f.store,
+                                 f.settings, 4, f.settings.zone_table);
+  EXPECT_EQ(plain.index_read(), &f.zone_index);
+  EXPECT_EQ(plain.zone_count_read(), 1);
 }
 
 TEST(UnsatzonZones, PreSpinUpNeedsTheHeatTransferModel) {
   module_fixture f;
   f.write_control(module_fixture::head("unsatzon_model", 0));
   int status = -1;
-  unsatzonmodellklasse unsat(status, f.diag(), nullptr, 0, "unsatzon_model", f.control(),
-                             &f.store, f.settings, 1);
+  unsatzonmodellklasse unsat(status, f.diag(), nullptr, 0, "unsatzon_model", &f.store,
+                             f.settings, 1);
   ASSERT_EQ(status, 0);
   int thrown = 0;
   try {

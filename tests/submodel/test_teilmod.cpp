@@ -12,6 +12,7 @@
 #include "submodel/teilmod.h"
 #include "modelbase/gridstore.h"
 #include "settings/tracer_entry.h"
+#include "settings/zonetable.h"
 #include "support/test_support.h"
 
 namespace {
@@ -28,6 +29,7 @@ class probe_module : public teilmodellklasse {
  public:
   using teilmodellklasse::teilmodellklasse;
   using teilmodellklasse::tracers;
+  using teilmodellklasse::cur_hour;
   double steps_per_day_value() const { return steps_per_day; }
   bool control_open() const { return control_file() != nullptr; }
   int fpe() const { return fpe_flag; }
@@ -48,24 +50,21 @@ struct module_setup {
     store[1].file_name = "zones.asc";
     zones[1].code = 1;
     zones[1].share = 1;
-    s.zone_index = &zone_index;
-    s.zones = &zones;
+    s.control_file = control();
+    s.zone_table = zone_table_view{&zone_index, &zones, 1, 1};
     s.strips = &strips;
-    s.zone_count = 1;
-    s.max_zone_code = 1;
     s.ncols = 3;
     s.nrows = 2;
     s.first_row = 1;
     s.last_row = 2;
     s.cellsize = 100;
-    s.selected_zones = &selected;
-    s.report_interval = 1;
+    s.output_control = 1;
   }
   void write_control(const std::string& text) { cd.dir.write("control.$$$", text); }
   std::string control() const { return cd.dir.file("control.$$$"); }
   std::unique_ptr<probe_module> make(const std::string& section = "snow_model",
                                      char missing_fatal = 1, int substeps = 1) {
-    return std::make_unique<probe_module>(cd.diag.get(), section, control(), &store, s, substeps,
+    return std::make_unique<probe_module>(cd.diag.get(), section, &store, s, substeps,
                                           missing_fatal);
   }
 
@@ -76,8 +75,7 @@ struct module_setup {
   std::vector<int> zone_index{0, 1};
   std::vector<zone_record> zones = std::vector<zone_record>(2);
   std::vector<row_strip> strips{row_strip{0, -1}, row_strip{1, 3}, row_strip{1, 3}};
-  std::vector<int> selected{0};
-  submodel_settings s;
+  settings_context s;
 };
 
 int thrown_code(const std::function<void()>& f) {
@@ -94,6 +92,8 @@ TEST(SubmodelHead, ReadsFlowControlAndTimeInterval) {
   m.write_control("# modules\n[snow_model]\n2 flow control\n60 minutes\n");
   auto mod = m.make("snow_model", 1, 3);
   EXPECT_EQ(mod->object_name(), "snow_model");
+  EXPECT_EQ(&mod->settings(), &m.s);  // the run's settings, not a copy
+  EXPECT_EQ(mod->control_file_name(), m.control());
   EXPECT_EQ(mod->get_flow_control(), 2);
   EXPECT_EQ(mod->get_time_interval(), 60);
   EXPECT_EQ(mod->get_substeps(), 3);
@@ -114,7 +114,7 @@ TEST(SubmodelHead, InactiveModules) {
 
   // No zone table: nothing is read, not even a missing control file.
   module_setup none;
-  none.s.zone_index = nullptr;
+  none.s.zone_table.zone_index = nullptr;
   auto bare = none.make("snow_model", 1, 4);
   EXPECT_EQ(bare->get_flow_control(), 0);
   EXPECT_EQ(bare->get_substeps(), 4);
@@ -176,7 +176,7 @@ TEST(SubmodelStep, ProgressLineByReportInterval) {
   for (const row& r : rows) {
     module_setup m;
     m.write_control("[snow_model]\n" + std::to_string(r.flow) + "\n60\n");
-    m.s.report_interval = r.interval;
+    m.s.output_control = r.interval;
     m.s.min_to_int_end = r.min_to_int_end;
     auto mod = m.make();
     for (int h = 0; h <= 24; ++h) mod->time_step(h, 1, 2, 2000);
@@ -190,6 +190,30 @@ TEST(SubmodelStep, ProgressLineByReportInterval) {
   EXPECT_NE(m.cd.console().find("          snow_model 1.2.2000 7. h (time of meteo data)"),
             std::string::npos)
       << m.cd.console();
+}
+
+TEST(SubmodelLifeCycle, DefaultHooksDoNothingAndTheEndOfARunReleases) {
+  // The application calls every hook on every module of its lists: a module
+  // that does not take part must stay as it is. A hook that ran the step
+  // would store the date and write the progress line (report interval 1).
+  module_setup m;
+  m.write_control("[snow_model]\n1\n60\n");
+  auto mod = m.make();
+  teilmodellklasse& hooks = *mod;
+  const std::string before = m.cd.console();
+  const model_date step{2000, 2, 1, 7};
+  hooks.begin_step(step);
+  for (int k = 1; k <= 3; ++k) hooks.run_substep(step, k);
+  hooks.end_step(step);
+  hooks.flush_outputs();
+  EXPECT_EQ(m.cd.console(), before);
+  EXPECT_EQ(mod->cur_hour, 0);
+  EXPECT_FALSE(hooks.storage_section_written());
+
+  // A module without a storage-content section just releases at the end.
+  hooks.end_run(1);
+  EXPECT_EQ(count_of(m.cd.console(), "deleting module snow_model"), 1);
+  EXPECT_EQ(mod->object_name(), "");
 }
 
 TEST(SubmodelFpe, OneSignalIsReportedOnce) {
@@ -210,7 +234,7 @@ TEST(SubmodelFpe, OneSignalIsReportedOnce) {
 
 TEST(SubmodelTracers, Arithmetic) {
   module_setup m;
-  m.s.zone_index = nullptr;
+  m.s.zone_table.zone_index = nullptr;
   auto mod = m.make();
   struct row {
     const char* what;
@@ -328,8 +352,7 @@ TEST(SubmodelTracers, Failures) {
   // A listed zone without a zone: the statistic's status.
   module_setup listed;
   listed.write_control("[snow_model]\n1\n60\n");
-  listed.selected = {1, 99};
-  listed.s.selected_zone_count = 1;
+  listed.s.selected_codes = {1, 99};
   auto c = listed.make();
   list[1].statcode = 5001;
   list[1].path = listed.cd.dir.path() + "/";
@@ -369,7 +392,7 @@ TEST(SubmodelSolar, OperationsOfAModule) {
   // An override of the equation of time reaches sunrise and elevation.
   module_setup o;
   o.write_control("[snow_model]\n1\n1440\n");
-  no_equation_of_time plain(o.cd.diag.get(), "snow_model", o.control(), &o.store, o.s, 1, 1);
+  no_equation_of_time plain(o.cd.diag.get(), "snow_model", &o.store, o.s, 1, 1);
   plain.sunrise_sunset(1, 3, rise, set, 0, 0);
   EXPECT_DOUBLE_EQ(rise, 6);
   EXPECT_DOUBLE_EQ(set, 18);
@@ -496,6 +519,77 @@ TEST(ZoneRanking, TooManyZonesAndSubbasins) {
   EXPECT_EQ(table.rank_zones(), 4);
   EXPECT_NE(table.cd.console().find("too much zones in soilzones.asc, (max. 16000!)"),
             std::string::npos);
+}
+
+TEST(ZoneRanking, OneRuleFromCellValueToZoneCode) {
+  // floor(value + 0.5), by hand: halves go up, codes stay in 0..32767.
+  struct row {
+    double value;
+    bool valid;
+    int code;
+  } rows[] = {
+      {3, true, 3},
+      {2.5, true, 3},
+      {3.49, true, 3},
+      {-0.5, true, 0},
+      {-0.51, false, 0},
+      {-1, false, 0},
+      {32767.49, true, 32767},
+      {32767.5, false, 0},
+      {std::nan(""), false, 0},
+  };
+  for (const row& r : rows) {
+    int code = -7;
+    EXPECT_EQ(zone_code_of(r.value, code), r.valid) << r.value;
+    if (r.valid) {
+      EXPECT_EQ(code, r.code) << r.value;
+    }
+  }
+}
+
+TEST(ZoneRanking, ModulesAndSettingsRankFractionalValuesAlike) {
+  // Values 2.6, 3.4, 2.5, -0.4, 7.49: codes 3, 3, 3, 0, 7 (nearest whole
+  // number) give zones 0, 3, 7 with 1, 3, 1 cells, shares 0.2, 0.6, 0.2.
+  const std::vector<double> values = {2.6, 3.4, 2.5, -0.4, 7.49, NODATA};
+  ranking_setup z(1, 6, values);
+  ASSERT_EQ(z.rank_zones(), 0);
+  ASSERT_EQ(z.count, 3);
+  EXPECT_EQ(z.max_code, 7);
+  const double codes[] = {0, 3, 7};
+  const double cells[] = {1, 3, 1};
+  for (int k = 1; k <= 3; ++k) {
+    EXPECT_EQ(z.records[static_cast<size_t>(k)].code, codes[k - 1]) << k;
+    EXPECT_EQ(z.records[static_cast<size_t>(k)].sum, cells[k - 1]) << k;
+    EXPECT_DOUBLE_EQ(z.records[static_cast<size_t>(k)].share, cells[k - 1] / 5) << k;
+  }
+  const std::vector<int> index = {1, 0, 0, 2, 0, 0, 0, 3};
+  EXPECT_EQ(z.index, index);
+
+  // The settings object ranks the same grid as its zone grid: the same
+  // zones, only record 0 keeps code 0 instead of the module's 1.
+  grid_store settings_store;
+  settings_store[1].grid = &z.ranked;
+  settings_store[1].file_name = "zones.asc";
+  zone_table table;
+  auto owner = z.make("unsatzon_model");
+  ASSERT_EQ(thrown_code([&] {
+              table.rank_zone_grid(*owner, settings_store, nullptr, 6, 1, NODATA, z.s.cellsize,
+                                   1, 1);
+            }),
+            0);
+  ASSERT_EQ(table.zone_count, z.count);
+  EXPECT_EQ(table.max_zone_code, z.max_code);
+  EXPECT_EQ(table.code_to_index, z.index);
+  for (int k = 0; k <= 3; ++k) {
+    const zone_record& a = table.records[static_cast<size_t>(k)];
+    const zone_record& b = z.records[static_cast<size_t>(k)];
+    EXPECT_EQ(a.count, b.count) << k;
+    EXPECT_EQ(a.sum, b.sum) << k;
+    EXPECT_EQ(a.code, k == 0 ? 0 : b.code) << k;
+    EXPECT_EQ(a.share, b.share) << k;
+    EXPECT_EQ(a.weight, b.weight) << k;
+  }
+  EXPECT_EQ(z.records[0].code, 1);
 }
 
 }  // namespace

@@ -28,10 +28,7 @@ class control_file_reader {
  public:
   explicit control_file_reader(const std::string& control_text) {
     cap_.dir.write("control.txt", control_text);
-    modelobject_args args;
-    args.diag = cap_.diag.get();
-    args.control_file = cap_.dir.file("control.txt");
-    reader_ = std::make_unique<modelobject>(args);
+    reader_ = std::make_unique<modelobject>(cap_.diag.get(), cap_.dir.file("control.txt"));
     if (!reader_->open_control_file()) ADD_FAILURE() << "control file not opened";
   }
   modelobject& reader() { return *reader_; }

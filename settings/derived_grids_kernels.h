@@ -47,6 +47,13 @@ enum class cell_size_fault { none, zero_x, zero_y, area_mismatch };
 // nominal size of the other direction.
 cell_size_fault complete_cell_sizes(cell_size_input& cell, double cellsize) noexcept;
 
+// The transition distance [m] the region weights use: 0.01 for a distance
+// that is not above 0, the grid's diagonal (cellsize * sqrt(nrows^2 +
+// ncols^2)) for one beyond it, which reaches every cell already and keeps
+// the search over the cells of a grid bounded.
+constexpr double MIN_TRANSITION_DISTANCE = 0.01;  // [m]
+double limited_transition_distance(double distance, double cellsize, int nrows, int ncols) noexcept;
+
 // Weights of the two nearest regions from the distance [cells] to the
 // nearest cell of the other region (w1 holds it on entry): w = w1/(2 Dc) +
 // 0.5, limited to 0.5 .. 1; w2 = 1 - w1.

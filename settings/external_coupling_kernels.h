@@ -1,8 +1,9 @@
 // External coupling: the settings of "[ExternalCoupling]" and the per-cell and
 // per-statistic work of an exchange with a partner model, as free functions
-// the settings object calls. The partner writes its grids and then its
-// semaphore file; this model reads the grids, simulates until the next
-// exchange and writes its own grids and statistics before its semaphore file.
+// that the coupling part of the settings object (settings/external_coupling.h)
+// calls. The partner writes its grids and then its semaphore file; this model
+// reads the grids, simulates until the next exchange and writes its own grids
+// and statistics before its semaphore file.
 #pragma once
 
 #include <cstdint>

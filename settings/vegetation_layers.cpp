@@ -1,7 +1,7 @@
 // The vegetation layers of a run: one land-use grid per layer, split from the
 // multilayer land-use grid, and per layer the vegetation parameter grids, the
 // vegetation period of the balance and the dynamic-phenology state, with their
-// values at the start date. The daily update (defltuzr_phenology.cpp) keeps
+// values at the start date. The daily update (vegetation_phenology.cpp) keeps
 // them current afterwards.
 //
 // Every grid is looked up by name first, so a grid given as a standard or
@@ -24,8 +24,8 @@ constexpr double MISSING_LAYER = -9999;  // land-use index of a layer the class 
 constexpr double MIN_ROOT_DEPTH = 0.01;  // [m]
 constexpr double MIN_ROUGHNESS = 0.01;   // [m]
 constexpr int HISTORY_LEVELS = 8;        // levels 0..8 of "TemperatureMOVAV"
-// Key of the temperature history among the stacks of this object, which are
-// kept by store index otherwise.
+// Key of the temperature history among the stacks the settings object keeps,
+// which are kept by store index otherwise.
 constexpr int HISTORY_STACK_KEY = -1;
 
 std::string layer_name(const char* base, int layer) {
@@ -59,164 +59,165 @@ void limit_below(double& value, double low) {
 
 }  // namespace
 
-int defaultini::halo_first_row() const { return first_row > 1 ? first_row - 1 : first_row; }
-int defaultini::halo_last_row() const { return last_row < nrows ? last_row + 1 : last_row; }
+int vegetation_layer_grids::halo_first_row() const {
+  return first_row() > 1 ? first_row() - 1 : first_row();
+}
 
-bool defaultini::own_valid_cell(int row, int col) const {
-  const double* zone = (*zone_grid)[row];
-  const double* owner = mpi_regions != nullptr ? (*mpi_regions)[row] : nullptr;
-  return zone != nullptr && owner != nullptr && zone[col] > nodata &&
-         static_cast<int>(owner[col]) == rank;
+int vegetation_layer_grids::halo_last_row() const {
+  return last_row() < nrows() ? last_row() + 1 : last_row();
+}
+
+bool vegetation_layer_grids::own_valid_cell(int row, int col) const {
+  const double* zone = zone_grid()[row];
+  const double* owner = mpi_regions() != nullptr ? (*mpi_regions())[row] : nullptr;
+  return zone != nullptr && owner != nullptr && zone[col] > nodata() &&
+         static_cast<int>(owner[col]) == rank();
 }
 
 // ---- land-use grids of the layers ----
 
-void defaultini::fill_layer_grids(int first, int last) {
+const grid_matrix* vegetation_layer_grids::landuse_layer(int k) const {
+  if (k < 0 || static_cast<size_t>(k) >= landuse_layers.size()) return nullptr;
+  return landuse_layers[static_cast<size_t>(k)];
+}
+
+void vegetation_layer_grids::drop_layer_list() {
+  landuse_layers.clear();
+  landuse_layer_count = 0;
+}
+
+void vegetation_layer_grids::take_single_layer(int landuse_index) {
+  grid_entry& entry = store()[landuse_index];
+  landuse_layers.assign(2, entry.grid);
+  entry.grid_name = "landuse1";
+  landuse_layer_count = 1;
+}
+
+void vegetation_layer_grids::fill_layer_grids(int first, int last) {
+  const multilayer_table_t& table = multilayer_entries();
   for (int k = 1; k < static_cast<int>(landuse_layers.size()); ++k) {
     grid_matrix& layer = *landuse_layers[static_cast<size_t>(k)];
     const grid_matrix& landuse = *landuse_layers[0];
     for (int r = first; r <= last; ++r) {
       if (layer[r] == nullptr) continue;
-      for (int c = 1; c <= ncols; ++c)
+      for (int c = 1; c <= ncols(); ++c)
         layer[r][c] = own_valid_cell(r, c) && landuse[r] != nullptr
-                          ? layer_class(multilayer_entries, landuse[r][c], k)
-                          : nodata;
+                          ? layer_class(table, landuse[r][c], k)
+                          : nodata();
     }
   }
 }
 
-void defaultini::make_landuse_layer_grids() {
-  const int layers = multilayer_entries.size() > 1 ? multilayer_entries[1].layer_count : 1;
+void vegetation_layer_grids::make_landuse_layer_grids() {
+  const multilayer_table_t& table = multilayer_entries();
+  const int layers = table.size() > 1 ? table[1].layer_count : 1;
+  landuse_layer_count = layers;
   landuse_layers.assign(static_cast<size_t>(std::max(layers, 0)) + 1, nullptr);
-  const int landuse_index = find_grid("landuse");
+  const int landuse_index = settings.find_grid("landuse");
   if (landuse_index <= 0) return;
-  landuse_layers[0] = (*store)[landuse_index].grid;
+  landuse_layers[0] = store()[landuse_index].grid;
 
-  const int first = rank == 0 ? 1 : halo_first_row();
-  const int last = rank == 0 ? nrows : halo_last_row();
+  const int first = rank() == 0 ? 1 : halo_first_row();
+  const int last = rank() == 0 ? nrows() : halo_last_row();
   for (int k = 1; k <= layers; ++k) {
-    const int index = store->first_free(1);
+    const int index = store().first_free(1);
     if (index >= GRID_STORE_FULL)
-      fail_fatal(*diag, GRID_STORE_FULL_CODE, "no free grid found in memory (at position ",
+      fail_fatal(diag(), GRID_STORE_FULL_CODE, "no free grid found in memory (at position ",
                  GRID_STORE_FULL, ")\n");
     const std::string grid_name = layer_name("landuse", k);
     grid_matrix& layer = own_grid(index);
-    register_grid(index, grid_name, &layer, nullptr, 0, grid_name, 0, first, last);
-    layer = matrix(first, last, 1, ncols, nrows);
+    settings.register_grid(index, grid_name, &layer, nullptr, 0, grid_name, 0, first, last);
+    layer = settings.matrix(first, last, 1, ncols(), nrows());
     landuse_layers[static_cast<size_t>(k)] = &layer;
-    ++registered_grids;
+    count_registered_grids(1);
   }
   fill_layer_grids(first, last);
-  for (int k = 1; k <= layers; ++k) exchange_halo(find_grid(layer_name("landuse", k)));
+  for (int k = 1; k <= layers; ++k)
+    settings.exchange_halo(settings.find_grid(layer_name("landuse", k)));
 }
 
-void defaultini::refresh_landuse_layers(int reread_index) {
-  if (landuse_layers.size() < 2 || landuse_layers[0] == nullptr || store == nullptr) return;
-  if (!grid_store::valid_index(reread_index) || (*store)[reread_index].grid != landuse_layers[0])
-    return;
-  grid_matrix& landuse = *landuse_layers[0];
-  const bool multilayer = multilayer_table != nullptr;
-  // The dated file holds class codes as the first file did. A code missing
-  // from the table stops every process, not only those that hold it.
-  int code = 0;
-  try {
-    if (multilayer) {
-      std::vector<int> codes(multilayer_entries.size(), 0);
-      for (size_t i = 1; i < codes.size(); ++i) codes[i] = multilayer_entries[i].code;
-      codes_to_indices(landuse, codes, reread_index, 311,
-                       ")\nis not present in the multilayer-landuse-table in the control file \n");
-    } else {
-      std::vector<int> codes(landuse_entries.size(), 0);
-      for (size_t i = 1; i < codes.size(); ++i) codes[i] = landuse_entries[i].code;
-      codes_to_indices(landuse, codes, reread_index, 31,
-                       ")\nis not present in the land use table in the control file \n");
-    }
-  } catch (int thrown) {
-    code = thrown;
-  }
-  MPI_Allreduce(MPI_IN_PLACE, &code, 1, MPI_INT, MPI_MAX, MPI_COMM_WORLD);
-  if (code != 0) throw code;
-  if (!multilayer) return;
-  fill_layer_grids(first_row, last_row);
+void vegetation_layer_grids::refill_layer_grids() {
+  fill_layer_grids(first_row(), last_row());
   for (int k = 1; k < static_cast<int>(landuse_layers.size()); ++k)
-    exchange_halo(find_grid(layer_name("landuse", k)));
+    settings.exchange_halo(settings.find_grid(layer_name("landuse", k)));
 }
 
 // ---- parameter grids ----
 
-grid_matrix* defaultini::parameter_grid(const std::string& grid_name, int& index,
-                                        unsigned write_code) {
-  const int found = find_grid(grid_name, 1);
-  if (found > 0 && (*store)[found].grid != nullptr) {
+grid_matrix* vegetation_layer_grids::parameter_grid(const std::string& grid_name, int& index,
+                                                    unsigned write_code) {
+  const int found = settings.find_grid(grid_name, 1);
+  if (found > 0 && store()[found].grid != nullptr) {
     index = found;
-    return (*store)[found].grid;
+    return store()[found].grid;
   }
-  index = store->first_free(1);
+  index = store().first_free(1);
   if (index >= GRID_STORE_FULL)
-    fail_fatal(*diag, GRID_STORE_FULL_CODE, "no free grid found in memory (at position ",
+    fail_fatal(diag(), GRID_STORE_FULL_CODE, "no free grid found in memory (at position ",
                GRID_STORE_FULL, ")\n");
   grid_matrix& grid = own_grid(index);
-  grid = matrix(halo_first_row(), halo_last_row(), 1, ncols, nrows);
-  register_grid(index, grid_name, &grid, nullptr, 0, grid_name, write_code, halo_first_row(),
-                halo_last_row());
-  ++registered_grids;
+  grid = settings.matrix(halo_first_row(), halo_last_row(), 1, ncols(), nrows());
+  settings.register_grid(index, grid_name, &grid, nullptr, 0, grid_name, write_code,
+                         halo_first_row(), halo_last_row());
+  count_registered_grids(1);
   return &grid;
 }
 
-void defaultini::make_start_times_stack(int k) {
+void vegetation_layer_grids::make_start_times_stack(int k) {
   vegetation_layer_set& v = vegetation;
   const std::string grid_name = layer_name("MultipleStartTimes", k);
-  const int found = find_grid(grid_name, 1);
-  const int start_jd = model_day_of_year(start_day_value(), start_month_value());
-  if (found > 0 && (*store)[found].stack != nullptr) {
-    v.start_times[static_cast<size_t>(k)] = (*store)[found].stack;
+  const int found = settings.find_grid(grid_name, 1);
+  const int start_jd = model_day_of_year(settings.start_day_value(), settings.start_month_value());
+  if (found > 0 && store()[found].stack != nullptr) {
+    v.start_times[static_cast<size_t>(k)] = store()[found].stack;
     v.start_times_grid.index[static_cast<size_t>(k)] = found;
-    v.start_times_grid.grid[static_cast<size_t>(k)] = (*store)[found].grid;
+    v.start_times_grid.grid[static_cast<size_t>(k)] = store()[found].grid;
     return;
   }
   int index = found;
   if (found <= 0) {
-    index = store->first_free(1);
+    index = store().first_free(1);
     if (index >= GRID_STORE_FULL)
-      fail_fatal(*diag, GRID_STORE_FULL_CODE, "no free grid found in memory (at position ",
+      fail_fatal(diag(), GRID_STORE_FULL_CODE, "no free grid found in memory (at position ",
                  GRID_STORE_FULL, ")\n");
   }
-  stack_matrix& stack = stacks[index];
-  stack = matrix_3d(1, nrows, 1, ncols, v.max_sample_days, nrows);
+  stack_matrix& stack = own_stack(index);
+  stack = settings.matrix_3d(1, nrows(), 1, ncols(), v.max_sample_days, nrows());
   if (found <= 0) {
     grid_matrix& grid = own_grid(index);
-    grid = matrix(halo_first_row(), halo_last_row(), 1, ncols, nrows);
-    register_grid(index, grid_name, &grid, &stack, v.max_sample_days, grid_name, 3,
-                  halo_first_row(), halo_last_row());
-    ++registered_grids;
+    grid = settings.matrix(halo_first_row(), halo_last_row(), 1, ncols(), nrows());
+    settings.register_grid(index, grid_name, &grid, &stack, v.max_sample_days, grid_name, 3,
+                           halo_first_row(), halo_last_row());
+    count_registered_grids(1);
   }
   v.start_times[static_cast<size_t>(k)] = &stack;
   v.start_times_grid.index[static_cast<size_t>(k)] = index;
-  v.start_times_grid.grid[static_cast<size_t>(k)] = (*store)[index].grid;
+  v.start_times_grid.grid[static_cast<size_t>(k)] = store()[index].grid;
   fill_start_times(k, start_jd);
 }
 
-void defaultini::fill_start_times(int k, int start_jd) {
+void vegetation_layer_grids::fill_start_times(int k, int start_jd) {
   const vegetation_layer_set& v = vegetation;
   stack_matrix& stack = *v.start_times[static_cast<size_t>(k)];
   const grid_matrix& layer = *landuse_layers[static_cast<size_t>(k)];
-  const int n_classes = static_cast<int>(landuse_entries.size()) - 1;
+  const landuse_table_t& classes = landuse_entries();
+  const int n_classes = static_cast<int>(classes.size()) - 1;
   for (int r = halo_first_row(); r <= halo_last_row(); ++r) {
-    for (int c = 1; c <= ncols; ++c) {
+    for (int c = 1; c <= ncols(); ++c) {
       double* q = stack[r][c];
       const double index = layer[r][c];
       if (!own_valid_cell(r, c) || !(index >= 1 && index <= n_classes)) {
-        for (int j = 1; j <= v.max_sample_days; ++j) q[j] = nodata;
+        for (int j = 1; j <= v.max_sample_days; ++j) q[j] = nodata();
         continue;
       }
-      const landuse_entry& e = landuse_entries[static_cast<size_t>(index)];
-      const double altitude = (*elevation_grid)[r][c];
+      const landuse_entry& e = classes[static_cast<size_t>(index)];
+      const double altitude = elevation()[r][c];
       const bool forced = e.method == LANDUSE_DYNAMIC_PHENOLOGY_3;
       q[0] = 0;
       for (int j = 1; j <= v.max_sample_days; ++j) {
         const auto jj = static_cast<size_t>(j);
         if (j > e.n_sample_days) {
-          q[j] = nodata;
+          q[j] = nodata();
           continue;
         }
         const int d = e.sample_days[jj];
@@ -231,15 +232,16 @@ void defaultini::fill_start_times(int k, int start_jd) {
   }
 }
 
-void defaultini::fill_layer_parameters(int k) {
+void vegetation_layer_grids::fill_layer_parameters(int k) {
   vegetation_layer_set& v = vegetation;
   const auto kk = static_cast<size_t>(k);
-  const int day = static_cast<int>(start_day_value());
-  const int month = static_cast<int>(start_month_value());
-  const int year = static_cast<int>(start_year_value());
+  const int day = static_cast<int>(settings.start_day_value());
+  const int month = static_cast<int>(settings.start_month_value());
+  const int year = static_cast<int>(settings.start_year_value());
   const int jd = landuse_day_of_year(day, month, year);
   const grid_matrix& layer = *landuse_layers[kk];
-  const int n_classes = static_cast<int>(landuse_entries.size()) - 1;
+  landuse_table_t& classes = landuse_entries();
+  const int n_classes = static_cast<int>(classes.size()) - 1;
 
   grid_matrix* nine[] = {v.root_depth.grid[kk],
                          v.coverage.grid[kk],
@@ -251,32 +253,32 @@ void defaultini::fill_layer_parameters(int k) {
                          v.vegetation_stop.grid[kk],
                          v.vegetation_duration.grid[kk]};
   auto set_missing = [&](int r, int c, bool with_albedo) {
-    for (grid_matrix* g : nine) (*g)[r][c] = nodata;
+    for (grid_matrix* g : nine) (*g)[r][c] = nodata();
     if (v.dynamic_phenology) {
-      v.forcing_sum[k][r][c] = nodata;
-      v.pheno_start[k][r][c] = nodata;
-      v.chilling_sum[k][r][c] = nodata;
-      v.threshold[k][r][c] = nodata;
+      v.forcing_sum[k][r][c] = nodata();
+      v.pheno_start[k][r][c] = nodata();
+      v.chilling_sum[k][r][c] = nodata();
+      v.threshold[k][r][c] = nodata();
     }
     if (k == 1) {
-      (*v.evaporation_resistance)[r][c] = nodata;
-      if (with_albedo) (*v.albedo)[r][c] = nodata;
+      (*v.evaporation_resistance)[r][c] = nodata();
+      if (with_albedo) (*v.albedo)[r][c] = nodata();
     }
   };
 
   for (int r = halo_first_row(); r <= halo_last_row(); ++r) {
-    for (int c = 1; c <= ncols; ++c) {
+    for (int c = 1; c <= ncols(); ++c) {
       if (!own_valid_cell(r, c)) {
         set_missing(r, c, false);
         continue;
       }
       const double index = layer[r][c];
-      if (!(index > nodata) || !(index >= 1 && index <= n_classes)) {
+      if (!(index > nodata()) || !(index >= 1 && index <= n_classes)) {
         set_missing(r, c, true);
         continue;
       }
-      landuse_entry& e = landuse_entries[static_cast<size_t>(index)];
-      const double z = (*elevation_grid)[r][c];
+      landuse_entry& e = classes[static_cast<size_t>(index)];
+      const double z = elevation()[r][c];
       if (has_phenology_start(e.method)) {
         double& s = v.forcing_sum[k][r][c];
         double& p = v.pheno_start[k][r][c];
@@ -298,24 +300,24 @@ void defaultini::fill_layer_parameters(int k) {
       double& rsc = v.canopy_resistance[k][r][c];
       double& rs_int = v.interception_resistance[k][r][c];
       double& z0 = v.roughness[k][r][c];
-      if (flags & LANDUSE_BIT_ROOT_DEPTH) root = e.root_depth_at_day(*diag, jd, k, r, c, z);
-      if (flags & LANDUSE_BIT_LAI) lai = e.lai_at_day(*diag, jd, k, r, c, z);
-      if (flags & LANDUSE_BIT_VCF) cover = e.vcf_at_day(*diag, jd, k, r, c, z);
+      if (flags & LANDUSE_BIT_ROOT_DEPTH) root = e.root_depth_at_day(diag(), jd, k, r, c, z);
+      if (flags & LANDUSE_BIT_LAI) lai = e.lai_at_day(diag(), jd, k, r, c, z);
+      if (flags & LANDUSE_BIT_VCF) cover = e.vcf_at_day(diag(), jd, k, r, c, z);
       if (flags & LANDUSE_BIT_RSC)
-        rsc = one_line ? e.rsc_monthly(day, month, year) : e.rsc_at_day(*diag, jd, k, r, c, z);
+        rsc = one_line ? e.rsc_monthly(day, month, year) : e.rsc_at_day(diag(), jd, k, r, c, z);
       if (flags & LANDUSE_BIT_RS_INTERCEPTION)
         rs_int = one_line ? e.rs_interception_monthly(day, month, year)
-                          : e.rs_interception_at_day(*diag, jd, k, r, c, z);
-      if (flags & LANDUSE_BIT_Z0) z0 = e.z0_at_day(*diag, jd, k, r, c, z);
+                          : e.rs_interception_at_day(diag(), jd, k, r, c, z);
+      if (flags & LANDUSE_BIT_Z0) z0 = e.z0_at_day(diag(), jd, k, r, c, z);
       double& start = v.vegetation_start[k][r][c];
-      if (!(start > 0)) start = e.vegetation_start_at_day(*diag, jd, k, r, c, z);
+      if (!(start > 0)) start = e.vegetation_start_at_day(diag(), jd, k, r, c, z);
       v.vegetation_duration[k][r][c] = 0;
       v.vegetation_stop[k][r][c] = -1;
       if (k == 1) {
         double& evaporation = (*v.evaporation_resistance)[r][c];
         if (flags & LANDUSE_BIT_RS_EVAPORATION)
-          evaporation = e.rs_evaporation_at_date(*diag, day, month, year, k, r, c, z);
-        if (flags & LANDUSE_BIT_ALBEDO) (*v.albedo)[r][c] = e.albedo_at_day(*diag, jd, k, r, c, z);
+          evaporation = e.rs_evaporation_at_date(diag(), day, month, year, k, r, c, z);
+        if (flags & LANDUSE_BIT_ALBEDO) (*v.albedo)[r][c] = e.albedo_at_day(diag(), jd, k, r, c, z);
         limit_below(evaporation, 0);
       }
       limit_below(root, MIN_ROOT_DEPTH);
@@ -328,18 +330,46 @@ void defaultini::fill_layer_parameters(int k) {
   }
 }
 
-void defaultini::generateMultiLayerParameterGrids(int layers) {
-  diag_entry(*diag, "1");
+void vegetation_layer_grids::make_moving_average_grid() {
+  vegetation_layer_set& v = vegetation;
+  stack_matrix& history = own_stack(HISTORY_STACK_KEY);
+  history = settings.matrix_3d(first_row(), last_row(), 1, ncols(), HISTORY_LEVELS, nrows());
+  v.temperature_history = &history;
+  v.history_days = 0;
+  const int found = settings.find_grid("TemperatureMOVAV", 1);
+  if (found > 0 && store()[found].grid != nullptr) {
+    v.moving_average_index = found;
+    v.moving_average = store()[found].grid;
+    return;
+  }
+  const int index = store().first_free(1);
+  if (index >= GRID_STORE_FULL)
+    fail_fatal(diag(), GRID_STORE_FULL_CODE, "no free grid found in memory (at position ",
+               GRID_STORE_FULL, ")\n");
+  grid_matrix& grid = own_grid(index);
+  grid = settings.matrix(halo_first_row(), halo_last_row(), 1, ncols(), nrows());
+  const unsigned units = static_cast<unsigned>(store()[v.temperature_sum_index].units);
+  settings.register_grid(index, "TemperatureMOVAV", &grid, &history, HISTORY_LEVELS,
+                         "TemperatureMOVAV", units, halo_first_row(), halo_last_row());
+  count_registered_grids(1);
+  v.moving_average_index = index;
+  v.moving_average = &grid;
+}
+
+void vegetation_layer_grids::generate_parameter_grids(int layers) {
+  diag_entry(diag(), "1");
   if (landuse_layers.size() < 2 || landuse_layers[1] == nullptr) return;
   vegetation_layer_set& v = vegetation;
+  landuse_table_t& classes = landuse_entries();
   v.layers = layers;
   v.max_sample_days = 0;
   v.dynamic_phenology = false;
   v.start_day_series = false;
-  const int start_jd = landuse_day_of_year(
-      static_cast<int>(start_day), static_cast<int>(start_month), static_cast<int>(start_year));
-  for (size_t i = 1; i < landuse_entries.size(); ++i) {
-    landuse_entry& e = landuse_entries[i];
+  const int start_jd = landuse_day_of_year(static_cast<int>(settings.start_day_value()),
+                                           static_cast<int>(settings.start_month_value()),
+                                           static_cast<int>(settings.start_year_value()));
+  for (size_t i = 1; i < classes.size(); ++i) {
+    landuse_entry& e = classes[i];
     v.max_sample_days = std::max(v.max_sample_days, e.n_sample_days);
     if (is_dynamic(e.method)) v.dynamic_phenology = true;
     if (e.method == LANDUSE_DYNAMIC_PHENOLOGY_3 || e.method == LANDUSE_DYNAMIC_PHENOLOGY_4)
@@ -353,14 +383,14 @@ void defaultini::generateMultiLayerParameterGrids(int layers) {
       e.tstart = e.maxStartJDforDP1 - e.sample_days[static_cast<size_t>(m) + 1];
   }
 
-  const int albedo_index = find_grid("albedo", 1);
-  if (albedo_index <= 0 || (*store)[albedo_index].grid == nullptr)
-    fail_fatal(*diag, GRID_STORE_FULL_CODE,
+  const int albedo_index = settings.find_grid("albedo", 1);
+  if (albedo_index <= 0 || store()[albedo_index].grid == nullptr)
+    fail_fatal(diag(), GRID_STORE_FULL_CODE,
                "Albedo Grid not found for use within Landuse-Table.\n This grid must be read in as "
                "standard or variable grid (there, it can be created automatically)");
-  v.albedo = (*store)[albedo_index].grid;
-  if (store->first_free(1) >= GRID_STORE_FULL)
-    fail_fatal(*diag, GRID_STORE_FULL_CODE, "no free grid found in memory (at position ",
+  v.albedo = store()[albedo_index].grid;
+  if (store().first_free(1) >= GRID_STORE_FULL)
+    fail_fatal(diag(), GRID_STORE_FULL_CODE, "no free grid found in memory (at position ",
                GRID_STORE_FULL, ")\n");
 
   v.evaporation_resistance =
@@ -368,28 +398,7 @@ void defaultini::generateMultiLayerParameterGrids(int layers) {
   if (v.dynamic_phenology) {
     v.temperature_sum = parameter_grid("TemperatureAVG", v.temperature_sum_index);
     v.leaf_fall_start = parameter_grid("StartDayOfLeaveFall", v.leaf_fall_start_index);
-    stack_matrix& history = stacks[HISTORY_STACK_KEY];
-    history = matrix_3d(first_row, last_row, 1, ncols, HISTORY_LEVELS, nrows);
-    v.temperature_history = &history;
-    v.history_days = 0;
-    const int found = find_grid("TemperatureMOVAV", 1);
-    if (found > 0 && (*store)[found].grid != nullptr) {
-      v.moving_average_index = found;
-      v.moving_average = (*store)[found].grid;
-    } else {
-      const int index = store->first_free(1);
-      if (index >= GRID_STORE_FULL)
-        fail_fatal(*diag, GRID_STORE_FULL_CODE, "no free grid found in memory (at position ",
-                   GRID_STORE_FULL, ")\n");
-      grid_matrix& grid = own_grid(index);
-      grid = matrix(halo_first_row(), halo_last_row(), 1, ncols, nrows);
-      const unsigned units = static_cast<unsigned>((*store)[v.temperature_sum_index].units);
-      register_grid(index, "TemperatureMOVAV", &grid, &history, HISTORY_LEVELS, "TemperatureMOVAV",
-                    units, halo_first_row(), halo_last_row());
-      ++registered_grids;
-      v.moving_average_index = index;
-      v.moving_average = &grid;
-    }
+    make_moving_average_grid();
   }
 
   for (layer_grid_list* list :
@@ -399,8 +408,8 @@ void defaultini::generateMultiLayerParameterGrids(int layers) {
         &v.start_times_grid})
     list->resize(layers);
   v.start_times.assign(static_cast<size_t>(layers) + 1, nullptr);
-  for (size_t i = 1; i < landuse_entries.size(); ++i) {
-    landuse_entry& e = landuse_entries[i];
+  for (size_t i = 1; i < classes.size(); ++i) {
+    landuse_entry& e = classes[i];
     if (!is_dynamic(e.method)) continue;
     e.pheno_start.assign(static_cast<size_t>(layers) + 1, nullptr);
     e.fstar_grid.assign(static_cast<size_t>(layers) + 1, nullptr);
@@ -433,8 +442,8 @@ void defaultini::generateMultiLayerParameterGrids(int layers) {
         list->grid[kk] = parameter_grid(layer_name(base_name, k), list->index[kk]);
     }
     if (v.start_day_series) make_start_times_stack(k);
-    for (size_t i = 1; i < landuse_entries.size(); ++i) {
-      landuse_entry& e = landuse_entries[i];
+    for (size_t i = 1; i < classes.size(); ++i) {
+      landuse_entry& e = classes[i];
       if (!is_dynamic(e.method)) continue;
       e.pheno_start[kk] = v.pheno_start.grid[kk];
       e.fstar_grid[kk] = v.threshold.grid[kk];
@@ -443,19 +452,19 @@ void defaultini::generateMultiLayerParameterGrids(int layers) {
     }
 
     fill_layer_parameters(k);
-    exchange_halo(v.root_depth.index[kk]);
-    exchange_halo(v.coverage.index[kk]);
-    exchange_halo(v.leaf_area_index.index[kk]);
-    exchange_halo(v.canopy_resistance.index[kk]);
-    exchange_halo(v.interception_resistance.index[kk]);
-    if (k == 1) exchange_halo(v.evaporation_resistance_index);
-    exchange_halo(v.roughness.index[kk]);
+    settings.exchange_halo(v.root_depth.index[kk]);
+    settings.exchange_halo(v.coverage.index[kk]);
+    settings.exchange_halo(v.leaf_area_index.index[kk]);
+    settings.exchange_halo(v.canopy_resistance.index[kk]);
+    settings.exchange_halo(v.interception_resistance.index[kk]);
+    if (k == 1) settings.exchange_halo(v.evaporation_resistance_index);
+    settings.exchange_halo(v.roughness.index[kk]);
   }
 
   // A class's flag of the forcing model is cleared by the cells of any
   // process, so that every process runs the class alike.
-  for (size_t i = 1; i < landuse_entries.size(); ++i) {
-    landuse_entry& e = landuse_entries[i];
+  for (size_t i = 1; i < classes.size(); ++i) {
+    landuse_entry& e = classes[i];
     int done = e.phenology_done;
     MPI_Allreduce(MPI_IN_PLACE, &done, 1, MPI_INT, MPI_MIN, MPI_COMM_WORLD);
     e.phenology_done = static_cast<unsigned char>(done);
@@ -465,31 +474,27 @@ void defaultini::generateMultiLayerParameterGrids(int layers) {
 
 // ---- release ----
 
-void defaultini::release_vegetation_layers() {
+void vegetation_layer_grids::release() {
   vegetation_layer_set& v = vegetation;
   if (v.start_day_series && v.start_times.size() > 1 && v.start_times[1] != nullptr) {
     const int index = v.start_times_grid.index[1];
     stack_matrix& stack = *v.start_times[1];
     // Process 0 holds every row of the stack, but only its own cells are
     // current: the text writer needs them all.
-    gather_stack(index, &stack);
+    settings.gather_stack(index, &stack);
     char end_name[256];
     std::snprintf(end_name, sizeof end_name, "%.*s_End", 250,
-                  (*store)[index].file_name.value_or(std::string()).c_str());
-    write_stack(end_name, stack, v.max_sample_days, write_ascii_grids != 0,
-                write_double_grids != 0);
+                  store()[index].file_name.value_or(std::string()).c_str());
+    settings.write_stack(end_name, stack, v.max_sample_days, write_ascii_grids(),
+                         write_double_grids());
   }
-  for (size_t i = 1; i < landuse_entries.size(); ++i) {
-    landuse_entry& e = landuse_entries[i];
+  for (size_t i = 1; i < landuse_entries().size(); ++i) {
+    landuse_entry& e = landuse_entries()[i];
     e.pheno_start.clear();
     e.fstar_grid.clear();
     e.forcing_sum.clear();
     e.start_day_series.clear();
   }
   vegetation = vegetation_layer_set();
-  irrigation_entries.clear();
-  soil_type_grid = nullptr;
-  available_soil_moisture_index = 0;
-  hydraulic_conductivity_index = 0;
-  fillable_porosity_index = 0;
+  landuse_layers.clear();
 }

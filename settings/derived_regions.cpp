@@ -17,7 +17,9 @@
 #include "modelbase/gridoutput.h"
 #include "modelbase/gridstore.h"
 #include "settings/defltuzr.h"
-#include "settings/defltuzr_derived_kernels.h"
+#include "settings/derived_grids.h"
+#include "settings/derived_grids_kernels.h"
+#include "settings/rank0_status.h"
 
 namespace {
 
@@ -43,6 +45,9 @@ MPI_Datatype centroid_type() {
   MPI_Type_commit(&resized);
   return resized;
 }
+
+// Squares of cell offsets in double, so that large grids cannot overflow.
+double squared(int offset) { return static_cast<double>(offset) * offset; }
 
 // The nearest cells of the second and third region found for one cell.
 struct region_search {
@@ -94,9 +99,24 @@ void consider_candidate(region_search& s, double k, int d, int i, int m, bool th
 
 }  // namespace
 
-void defaultini::MakeRegionWeightGrids() {
-  grid_store& s = *store;
-  region_count = 0;
+void derived_grids::release() {
+  n_regions = 0;
+  max_region_code = 0;
+  region_code_rank.clear();
+  region_table.clear();
+}
+
+void derived_grids::read_transition_distance() {
+  std::FILE* file = open_control_file(28, "error opening ");
+  settings.seek_section("[region_transition_distance]", true);
+  settings.read_value(file, "%lf", transition,
+                      "transition distance (if or if not using a region grid) ", line_buffer());
+  close_control_file();
+}
+
+void derived_grids::make_region_weight_grids() {
+  grid_store& s = store();
+  n_regions = 0;
   max_region_code = 0;
   region_code_rank.clear();
   region_table.clear();
@@ -105,45 +125,41 @@ void defaultini::MakeRegionWeightGrids() {
   int last = 0;
   held_rows(first, last);
 
-  int region_index = find_grid("regression_regions");
+  int region_index = settings.find_grid("regression_regions");
   if (region_index <= 0) {
     region_index = s.first_free(1);
     if (region_index == GRID_STORE_FULL)
-      fail_fatal(*diag, GRID_STORE_FULL_CODE, "no free grid found in memory (at position ",
+      fail_fatal(diag(), GRID_STORE_FULL_CODE, "no free grid found in memory (at position ",
                  GRID_STORE_FULL, ")\n");
-    grid_matrix& regions =
-        create_derived_grid(region_index, derived_grid_file_name(derived_base_file(1), ".$r1"),
-                            "regression_regions", first, last);
-    const grid_matrix& zone = *zone_grid;
+    grid_matrix& region_grid =
+        create_grid(region_index, derived_grid_file_name(base_file(1), ".$r1"),
+                    "regression_regions", first, last);
+    const grid_matrix& zone = zone_grid();
+    const double nd = nodata();
     for (int r = first; r <= last; ++r)
-      for (int c = 1; c <= ncols; ++c) regions[r][c] = zone[r][c] > nodata ? 1.0 : nodata;
+      for (int c = 1; c <= ncols(); ++c) region_grid[r][c] = zone[r][c] > nd ? 1.0 : nd;
   }
   derived.regions[1] = region_index;
 
-  if (!open_control_file()) fail_fatal(*diag, 28, "error opening ", control_path);
-  seek_section("[region_transition_distance]", true);
-  read_value(control_file(), "%lf", transition_distance,
-             "transition distance (if or if not using a region grid) ", section_buffer);
-  if (std::fclose(control.release()) != 0) fail_fatal(*diag, 11, "error closing ", control_path);
-
+  read_transition_distance();
   rank_region_grid(region_index);
 
   const std::string region_file = s[region_index].file_name.value_or(std::string());
   const int weights1 = s.first_free(1);
   if (weights1 == GRID_STORE_FULL)
-    fail_fatal(*diag, GRID_STORE_FULL_CODE, "no free grid found in memory (at position ",
+    fail_fatal(diag(), GRID_STORE_FULL_CODE, "no free grid found in memory (at position ",
                GRID_STORE_FULL, ")");
   auto make = [&](int index, const char* suffix, const char* grid_name) {
-    create_derived_grid(index, derived_grid_file_name(region_file, suffix), grid_name, first, last);
-    ++registered_grids;
+    create_grid(index, derived_grid_file_name(region_file, suffix), grid_name, first, last);
+    count_registered_grids(1);
     return index;
   };
   derived.weights[1] = make(weights1, ".$w1", "regression_weights1");
-  if (region_count >= 2) {
+  if (n_regions >= 2) {
     derived.regions[2] = make(weights1 + 1, ".$r2", "regression_regions2");
     derived.weights[2] = make(weights1 + 2, ".$w2", "regression_weights2");
   }
-  if (region_count >= 3) {
+  if (n_regions >= 3) {
     derived.regions[3] = make(weights1 + 3, ".$r3", "regression_regions3");
     derived.weights[3] = make(weights1 + 4, ".$w3", "regression_weights3");
   }
@@ -154,47 +170,50 @@ void defaultini::MakeRegionWeightGrids() {
                     derived.weights[3]}) {
     if (index <= 0) continue;
     hand_out_from_process_0(index);
-    write_derived_grid_once(index);
+    write_once(index);
   }
 }
 
-void defaultini::rank_region_grid(int region_index) {
-  const grid_store& s = *store;
-  const grid_matrix& regions = *s[region_index].grid;
+void derived_grids::rank_region_grid(int region_index) {
+  const grid_store& s = store();
+  const grid_matrix& region_grid = *s[region_index].grid;
   const std::string region_file = s[region_index].file_name.value_or(std::string());
-  on_process_0_agreed([&] {
-    diag_entry(*diag, "ranking regions from ", region_file, " for ", name);
-    const grid_matrix& zone = *zone_grid;
+  const int rows = nrows();
+  const int cols = ncols();
+  const double nd = nodata();
+  run_on_rank0_and_share_error(rank(), [&] {
+    diag_entry(diag(), "ranking regions from ", region_file, " for ", settings.object_name());
+    const grid_matrix& zone = zone_grid();
     std::vector<int> codes;
-    for (int r = 1; r <= nrows; ++r)
-      for (int c = 1; c <= ncols; ++c) {
-        if (zone[r][c] == nodata) continue;
-        const double rounded = std::trunc(regions[r][c] + 0.5);
+    for (int r = 1; r <= rows; ++r)
+      for (int c = 1; c <= cols; ++c) {
+        if (zone[r][c] == nd) continue;
+        const double rounded = std::trunc(region_grid[r][c] + 0.5);
         if (!(rounded >= 1 && rounded <= MAX_REGION_CODE))
-          fail_fatal(*diag, INVALID_REGION_CODE, "invalid region code in ", region_file,
+          fail_fatal(diag(), INVALID_REGION_CODE, "invalid region code in ", region_file,
                      "!\n (codes has to be between 1 and ", MAX_REGION_CODE, ")!\n");
         const int code = static_cast<int>(rounded);
         if (std::find(codes.begin(), codes.end(), code) != codes.end()) continue;
         codes.push_back(code);
         if (static_cast<int>(codes.size()) > MAX_REGIONS)
-          fail_fatal(*diag, TOO_MANY_REGIONS_CODE, "too much zones in ", region_file, ", (max. ",
+          fail_fatal(diag(), TOO_MANY_REGIONS_CODE, "too much zones in ", region_file, ", (max. ",
                      MAX_REGIONS, ")!\n");
       }
     std::sort(codes.begin(), codes.end());
-    region_count = static_cast<int>(codes.size());
+    n_regions = static_cast<int>(codes.size());
     max_region_code = codes.empty() ? 0 : codes.back();
     region_code_rank.assign(static_cast<size_t>(max_region_code) + 1U, 0);
     for (size_t k = 0; k < codes.size(); ++k)
       region_code_rank[static_cast<size_t>(codes[k])] = static_cast<int>(k) + 1;
 
-    region_table.assign(static_cast<size_t>(region_count) + 1U, region_centroid{});
+    region_table.assign(static_cast<size_t>(n_regions) + 1U, region_centroid{});
     std::vector<long long> row_sums(region_table.size(), 0);
     std::vector<long long> col_sums(region_table.size(), 0);
-    for (int r = 1; r <= nrows; ++r)
-      for (int c = 1; c <= ncols; ++c) {
-        if (zone[r][c] == nodata || regions[r][c] == nodata) continue;
+    for (int r = 1; r <= rows; ++r)
+      for (int c = 1; c <= cols; ++c) {
+        if (zone[r][c] == nd || region_grid[r][c] == nd) continue;
         const auto k =
-            static_cast<size_t>(region_code_rank[static_cast<size_t>(regions[r][c] + 0.5)]);
+            static_cast<size_t>(region_code_rank[static_cast<size_t>(region_grid[r][c] + 0.5)]);
         row_sums[k] += r;
         col_sums[k] += c;
         region_table[k].mean_row_exact += r;
@@ -213,57 +232,60 @@ void defaultini::rank_region_grid(int region_index) {
   });
 
   MPI_Barrier(MPI_COMM_WORLD);
-  MPI_Bcast(&region_count, 1, MPI_INT, 0, MPI_COMM_WORLD);
+  MPI_Bcast(&n_regions, 1, MPI_INT, 0, MPI_COMM_WORLD);
   MPI_Bcast(&max_region_code, 1, MPI_INT, 0, MPI_COMM_WORLD);
   MPI_Barrier(MPI_COMM_WORLD);
-  if (rank != 0) {
+  if (rank() != 0) {
     region_code_rank.assign(static_cast<size_t>(max_region_code) + 1U, 0);
-    region_table.assign(static_cast<size_t>(region_count) + 1U, region_centroid{});
+    region_table.assign(static_cast<size_t>(n_regions) + 1U, region_centroid{});
   }
   MPI_Barrier(MPI_COMM_WORLD);
   MPI_Bcast(region_code_rank.data(), max_region_code + 1, MPI_INT, 0, MPI_COMM_WORLD);
   MPI_Barrier(MPI_COMM_WORLD);
   MPI_Datatype type = centroid_type();
-  MPI_Bcast(region_table.data(), region_count + 1, type, 0, MPI_COMM_WORLD);
+  MPI_Bcast(region_table.data(), n_regions + 1, type, 0, MPI_COMM_WORLD);
   MPI_Type_free(&type);
 }
 
-void defaultini::compute_region_weights() {
-  if (transition_distance <= 0) transition_distance = 0.01;
-  if (rank != 0) return;
-  diag_entry(*diag, "generating region weight grids");
-  set_region_weights_on_process_0(derived.regions[1], transition_distance / cellsize);
+void derived_grids::compute_region_weights() {
+  transition = limited_transition_distance(transition, cellsize(), nrows(), ncols());
+  if (rank() != 0) return;
+  diag_entry(diag(), "generating region weight grids");
+  set_region_weights_on_process_0(derived.regions[1], transition / cellsize());
 }
 
-void defaultini::set_region_weights_on_process_0(int region_index, double dc) {
-  grid_store& s = *store;
-  grid_matrix& regions = *s[region_index].grid;
-  const grid_matrix& zone = *zone_grid;
+void derived_grids::set_region_weights_on_process_0(int region_index, double dc) {
+  grid_store& s = store();
+  grid_matrix& region1 = *s[region_index].grid;
+  const grid_matrix& zone = zone_grid();
   grid_matrix& weights1 = *s[derived.weights[1]].grid;
   grid_matrix* regions2 = derived.regions[2] > 0 ? s[derived.regions[2]].grid : nullptr;
   grid_matrix* weights2 = derived.weights[2] > 0 ? s[derived.weights[2]].grid : nullptr;
   grid_matrix* regions3 = derived.regions[3] > 0 ? s[derived.regions[3]].grid : nullptr;
   grid_matrix* weights3 = derived.weights[3] > 0 ? s[derived.weights[3]].grid : nullptr;
-  const double nd = nodata;
-  const bool two = region_count >= 2;
-  const bool three = region_count >= 3;
+  const double nd = nodata();
+  const int rows = nrows();
+  const int cols = ncols();
+  const bool two = n_regions >= 2;
+  const bool three = n_regions >= 3;
 
-  for (int r = 1; r <= nrows; ++r)
-    for (int c = 1; c <= ncols; ++c)
-      if (!(zone[r][c] > nd)) regions[r][c] = nd;
+  for (int r = 1; r <= rows; ++r)
+    for (int c = 1; c <= cols; ++c)
+      if (!(zone[r][c] > nd)) region1[r][c] = nd;
 
+  // Dc is at most the grid's diagonal, so the reach fits the grid.
   const int reach = static_cast<int>(dc);
-  for (int k = 1; k <= nrows; ++k) {
-    const row_strip& span = (*strips)[static_cast<size_t>(k)];
+  for (int k = 1; k <= rows; ++k) {
+    const row_strip& span = strips()[static_cast<size_t>(k)];
     for (int l = span.first; l <= span.last; ++l) {
       if (!(zone[k][l] > nd)) {
-        regions[k][l] = weights1[k][l] = nd;
+        region1[k][l] = weights1[k][l] = nd;
         for (grid_matrix* g : {regions2, weights2, regions3, weights3})
           if (g != nullptr) (*g)[k][l] = nd;
         continue;
       }
       region_search found;
-      found.own = regions[k][l];
+      found.own = region1[k][l];
       found.w1 = dc;
       if (!two) {
         weights1[k][l] = 1.0;
@@ -271,13 +293,13 @@ void defaultini::set_region_weights_on_process_0(int region_index, double dc) {
       }
       found.w2 = dc;
       if (three) found.w3 = dc;
-      for (int i = std::max(1, k - reach); i <= std::min(nrows, k + reach); ++i) {
+      for (int i = std::max(1, k - reach); i <= std::min(rows, k + reach); ++i) {
         const int e = k - i;
-        const int h = static_cast<int>(std::sqrt(dc * dc - static_cast<double>(e * e)));
-        for (int m = std::max(1, l - h); m <= std::min(ncols, l + h); ++m) {
-          const double candidate = regions[i][m];
+        const int h = static_cast<int>(std::sqrt(dc * dc - squared(e)));
+        for (int m = std::max(1, l - h); m <= std::min(cols, l + h); ++m) {
+          const double candidate = region1[i][m];
           if (candidate == found.own || !(candidate > nd)) continue;
-          const int d = static_cast<int>(std::sqrt(static_cast<double>((l - m) * (l - m) + e * e)));
+          const int d = static_cast<int>(std::sqrt(squared(l - m) + squared(e)));
           consider_candidate(found, candidate, d, i, m, three);
         }
       }
@@ -288,7 +310,7 @@ void defaultini::set_region_weights_on_process_0(int region_index, double dc) {
       if (three) {
         if (found.region3 > 0) {
           const auto distance = [&](int row, int col) {
-            return std::sqrt(static_cast<double>((k - row) * (k - row) + (l - col) * (l - col)));
+            return std::sqrt(squared(k - row) + squared(l - col));
           };
           three_region_weights(dc, distance(found.row2, found.col2),
                                distance(found.row3, found.col3), w1, w2, w3);
@@ -303,7 +325,7 @@ void defaultini::set_region_weights_on_process_0(int region_index, double dc) {
       (*regions2)[k][l] = found.region2;
       (*weights2)[k][l] = w2;
     }
-    *diag << ".";
+    diag() << ".";
   }
-  *diag << "[end-entry]";
+  diag() << "[end-entry]";
 }

@@ -1,4 +1,4 @@
-#include "settings/defltuzr_derived_kernels.h"
+#include "settings/derived_grids_kernels.h"
 
 #include <algorithm>
 #include <cmath>
@@ -70,6 +70,13 @@ cell_size_fault complete_cell_sizes(cell_size_input& cell, double cellsize) noex
     cell.x = cell.y = std::sqrt(area_unit * cell.area);
   }
   return cell_size_fault::none;
+}
+
+double limited_transition_distance(double distance, double cellsize, int nrows,
+                                   int ncols) noexcept {
+  if (!(distance > 0.0)) return MIN_TRANSITION_DISTANCE;
+  const double diagonal = cellsize * std::hypot(static_cast<double>(nrows), ncols);
+  return distance > diagonal ? diagonal : distance;
 }
 
 void two_region_weights(double dc, double& w1, double& w2) noexcept {
