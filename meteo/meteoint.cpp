@@ -1,13 +1,36 @@
 #include "meteo/meteoint.h"
 
 #include "modelbase/diagstream.h"
+#include "modelbase/gridstore.h"
 #include "submodel/teilmod.h"
+
+namespace {
+
+// The method's name in the key text of the section's first line.
+const char* method_name(int method) {
+  static const char* const names[] = {"",
+                                      "idw",
+                                      "regress",
+                                      "idw+regr",
+                                      "thiessen",
+                                      "bilinear",
+                                      "BIGRES",
+                                      "bicubic spline",
+                                      "SPLINERES",
+                                      "ReadGrid",
+                                      "EDR from station data",
+                                      "IDW + EDR from station data",
+                                      "Thiessen combines with elevation gradient"};
+  return method >= 1 && method <= 12 ? names[method] : "unknown";
+}
+
+}  // namespace
 
 meteointerpol::meteointerpol(int& status, DiagStream* diag_stream, statistics_registry* registry_in,
                              int registry_size_in, const std::string& section,
-                             const std::string& control_file, grid_store* store_in,
-                             const submodel_settings& settings, int free_store_index)
-    : modelobject(submodel_object_args(diag_stream, control_file, settings)),
+                             grid_store* store_in, const settings_context& settings,
+                             int free_store_index)
+    : modelobject(diag_stream, settings.control_file, settings),
       registry(registry_in),
       registry_size(registry_size_in),
       result_store_index(free_store_index) {
@@ -15,25 +38,11 @@ meteointerpol::meteointerpol(int& status, DiagStream* diag_stream, statistics_re
     write_source_banner(*diag, "meteoint", __DATE__, __TIME__);
     name = section;
     diag_entry(*diag, "DEBUG: initializing interpolator for ", name);
-    ncols = settings.ncols;
-    nrows = settings.nrows;
-    first_row = settings.first_row;
-    last_row = settings.last_row;
-    xllcorner = settings.xllcorner;
-    yllcorner = settings.yllcorner;
-    cellsize = settings.cellsize;
-    nodata = settings.nodata;
     store = store_in;
-    end_hour = settings.end_hour;
-    end_day = settings.end_day;
-    end_month = settings.end_month;
-    end_year = settings.end_year;
-    end_key = time_key(end_year, end_month, end_day, end_hour);
+    const model_date& start = settings.start_date;
+    start_date = record_date{start.year, start.month, start.day, start.hour};
     cur_hour = cur_day = cur_month = cur_year = static_cast<int64_t>(NODATA);
-    fail_fatal(*diag, METEO_INPUT_NOT_BUILT, "the meteorological input \"", name,
-               "\" cannot be interpolated: the interpolation of station data is not built yet. "
-               "Remove it from [meteo_names]; a run without meteorological input simulates "
-               "one step dated -9999.");
+    set_up();
   });
 }
 
@@ -49,11 +58,12 @@ void meteointerpol::get_current_date(int64_t& hour, int64_t& day, int64_t& month
   year = cur_year;
 }
 
-void meteointerpol::interpolate(int64_t, int64_t, int64_t, int64_t) {}
-
-void meteointerpol::read_next_record() {}
-
-int meteointerpol::is_end_of_data() { return end_of_data; }
+void meteointerpol::interpolate(int64_t, int64_t, int64_t, int64_t) {
+  fail_fatal(*diag, METEO_INPUT_NOT_BUILT, "the meteorological input \"", name,
+             "\" cannot be interpolated: interpolation method ", method, " (", method_name(method),
+             ") is not built yet. Remove it from [meteo_names]; a run without meteorological "
+             "input simulates one step dated -9999.");
+}
 
 void meteointerpol::end_at_current_date() {
   end_hour = cur_hour;
@@ -65,13 +75,38 @@ void meteointerpol::end_at_current_date() {
 
 void meteointerpol::flush_outputs() {}
 
-void meteointerpol::rewind_inputs() {}
-
 void meteointerpol::fit_station_regression(int) {}
 
 void meteointerpol::output_result_grid() {}
 
 void meteointerpol::release() {
   diag_entry(*diag, "DEBUG: deleting interpolator for ", name);
+  // Only the entries that still hold this object's grids: a set-up that
+  // failed half-way leaves the others to their owners.
+  auto free_own_entry = [this](int& index, const grid_matrix& grid) {
+    if (store != nullptr && index > 0 && index < GRID_STORE_FULL && (*store)[index].grid == &grid)
+      free_grid_entry(index);
+  };
+  free_own_entry(scenario_index, scenario_grid);
+  scenario_index = 0;
+  free_own_entry(result_store_index, result_grid);
+  free_own_entry(x_rotated_index, x_rotated_grid);
+  free_own_entry(y_rotated_index, y_rotated_grid);
+  x_rotated_index = y_rotated_index = -1;
+  scenario_grid = grid_matrix();
+  result_grid = grid_matrix();
+  x_rotated_grid = grid_matrix();
+  y_rotated_grid = grid_matrix();
+  sec.scenario_points.clear();
+  sec.scenario_grids.clear();
+  if (statistic) {
+    statistic->release();
+    statistic.reset();
+  }
+  for (station_file& file : stations) {
+    file.list.reset();
+    file = station_file();
+  }
+  regression_data = regression_input();
   modelobject::release();
 }

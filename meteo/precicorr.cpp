@@ -3,25 +3,17 @@
 #include <cstdio>
 
 #include "modelbase/diagstream.h"
-#include "submodel/teilmod.h"
 
 precicorrclass::precicorrclass(int& status, DiagStream* diag_stream,
                                std::vector<meteointerpol*>* interpolators_in,
                                const std::vector<std::string>* names_in, int name_count_in,
-                               const std::string& control_file, grid_store* store_in,
-                               const submodel_settings& settings)
-    : modelobject(submodel_object_args(diag_stream, control_file, settings)),
+                               grid_store* store_in, const settings_context& settings)
+    : modelobject(diag_stream, settings.control_file, settings),
       interpolators(interpolators_in),
       names(names_in),
       name_count(name_count_in) {
   run_constructor_body(status, [&] {
     name = "precipitation_correction";
-    ncols = settings.ncols;
-    nrows = settings.nrows;
-    first_row = settings.first_row;
-    last_row = settings.last_row;
-    nodata = settings.nodata;
-    strips = settings.strips;
     store = store_in;
     read_section();
     if (do_it != 0)

@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "submodel/teilmod.h"
 #include "modelbase/modelobject.h"
 
 class DiagStream;
@@ -20,9 +19,8 @@ class precicorrclass : public modelobject {
   // interpolators and names: entries 1..name_count (entry 0 unused), owned by
   // the application. Failures are returned through status.
   precicorrclass(int& status, DiagStream* diag, std::vector<meteointerpol*>* interpolators,
-                 const std::vector<std::string>* names, int name_count,
-                 const std::string& control_file, grid_store* store,
-                 const submodel_settings& settings);
+                 const std::vector<std::string>* names, int name_count, grid_store* store,
+                 const settings_context& settings);
 
   virtual void correct_station_data();
   virtual void correct_precipitation_grid();

@@ -5,18 +5,12 @@
 RegionalSuperposition::RegionalSuperposition(DiagStream* diag_stream,
                                              statistics_registry* registry_in,
                                              int registry_size_in, const std::string& section,
-                                             const std::string& control_file,
                                              grid_store* store_in,
-                                             const submodel_settings& settings,
-                                             const std::vector<int>* region_index_in,
-                                             int region_count_in, int max_region_code_in)
-    : teilmodellklasse(diag_stream, section, control_file, store_in, settings, 1, 1) {
+                                             const settings_context& settings)
+    : teilmodellklasse(diag_stream, section, store_in, settings, 1, 1) {
   if (flow_control == 0) return;
   statistics = registry_in;
   statistics_size = registry_size_in;
-  region_index = region_index_in;
-  region_count = region_count_in;
-  max_region_code = max_region_code_in;
   control.reset();
   warn_not_built("its entities are not read and no grid is superposed");
 }

@@ -17,23 +17,17 @@ class grid_store;
 
 class RegionalSuperposition : public teilmodellklasse {
  public:
-  // region_index: per region code its rank among the codes of the region
-  // grid (0 for a code that does not occur), from the settings.
+  // Reads the regions from the settings' region table.
   RegionalSuperposition(DiagStream* diag, statistics_registry* registry, int registry_size,
-                        const std::string& section, const std::string& control_file,
-                        grid_store* store, const submodel_settings& settings,
-                        const std::vector<int>* region_index, int region_count,
-                        int max_region_code);
+                        const std::string& section, grid_store* store,
+                        const settings_context& settings);
 
   void time_step(int64_t hour, int64_t day, int64_t month, int64_t year) override;
   virtual void write_output();
-  virtual void flush_outputs();
+  void flush_outputs() override;
   void release() override;
 
  private:
   statistics_registry* statistics = nullptr;
   int statistics_size = 0;
-  const std::vector<int>* region_index = nullptr;
-  int region_count = 0;
-  int max_region_code = 0;
 };

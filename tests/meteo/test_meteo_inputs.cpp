@@ -1,5 +1,4 @@
-// The meteorological input while its interpolation is not built, and the
-// section of the precipitation correction.
+// The section of the precipitation correction.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -10,24 +9,6 @@
 #include "soilwater/module_fixture.h"
 
 namespace {
-
-TEST(MeteoInputs, NamedInputStopsTheSetUpWithAClearEntry) {
-  module_fixture f;
-  f.write_control("[temperature]\n1 method\n");
-  int status = -1;
-  meteointerpol input(status, f.diag(), nullptr, 0, "temperature", f.control(), &f.store,
-                      f.settings, 3);
-  EXPECT_EQ(status, METEO_INPUT_NOT_BUILT);
-  const std::string out = f.console();
-  EXPECT_EQ(count_of(out, "file meteoint, compiled at "), 1);
-  EXPECT_NE(out.find("initializing interpolator for temperature"), std::string::npos);
-  EXPECT_NE(out.find("the meteorological input \"temperature\" cannot be interpolated"),
-            std::string::npos)
-      << out;
-  EXPECT_EQ(input.object_name(), "temperature");
-  // Should anything ask, there is no record to go to.
-  EXPECT_NE(input.is_end_of_data(), 0);
-}
 
 struct correction_case {
   const char* label;
@@ -56,8 +37,7 @@ TEST(MeteoInputs, PrecipitationCorrectionSection) {
     std::vector<meteointerpol*> inputs(1, nullptr);
     std::vector<std::string> names(1);
     int status = -1;
-    precicorrclass correction(status, f.diag(), &inputs, &names, 0, f.control(), &f.store,
-                              f.settings);
+    precicorrclass correction(status, f.diag(), &inputs, &names, 0, &f.store, f.settings);
     EXPECT_EQ(status, c.status);
     EXPECT_EQ(correction.get_grid_mode(), 0);
     EXPECT_EQ(count_of(f.console(), "precipitation stays uncorrected"), c.warnings);
