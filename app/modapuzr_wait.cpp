@@ -36,8 +36,9 @@ int read_wait_choice() {
 [[noreturn]] void fail_semaphore(DiagStream& diag, const std::string& target_name, const char* what,
                                  int error) {
   std::remove(TEMPORARY_SEMAPHORE);
-  fail_fatal(diag, SEMAPHORE_WRITE_ERROR, "write error ", TEMPORARY_SEMAPHORE, " ! (", error,
-             ")\nthe semaphore file for the external model could not be ", what, " ", target_name);
+  fail_fatal(diag, SEMAPHORE_WRITE_ERROR, "write error ", TEMPORARY_SEMAPHORE, errno_text(error),
+             " ! (", error, ")\nthe semaphore file for the external model could not be ", what,
+             " ", target_name);
 }
 
 }  // namespace

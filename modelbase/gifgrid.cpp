@@ -3,6 +3,7 @@
 #include <gif_lib.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <memory>
 
@@ -193,7 +194,7 @@ long long gif_max_pixels(long long file_bytes) {
 
 void GifReader::read_header(int& width, int& height) {
   file_handle file(std::fopen(path_.c_str(), "rb"));
-  if (!file) throw gif_decode_error{"cannot open the file"};
+  if (!file) throw gif_decode_error{"cannot open the file" + errno_text(errno)};
   unsigned char head[13];
   if (std::fread(head, 1, sizeof head, file.get()) != sizeof head)
     throw gif_decode_error{"file too short for a GIF header"};
@@ -208,7 +209,7 @@ void GifReader::read_header(int& width, int& height) {
 
 void GifReader::decode(gif_raster& raster) {
   file_handle file(std::fopen(path_.c_str(), "rb"));
-  if (!file) throw gif_decode_error{"cannot open the file"};
+  if (!file) throw gif_decode_error{"cannot open the file" + errno_text(errno)};
   gif_input input{file.get(), -1};
   int error = 0;
   gif_handle gif(DGifOpen(&input, read_gif_bytes, &error));

@@ -7,6 +7,7 @@
 // it) instead of waiting in a transfer for a process that has given up.
 #include <mpi.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <optional>
@@ -39,21 +40,25 @@ bool holds_row(const grid_matrix& grid, int row, int ncols) {
 }
 
 // Opens for binary reading, with five retries 200 ms apart; null when the
-// sixth attempt fails too (the retry entries written).
-file_handle open_with_retries(DiagStream& diag, const std::string& path) {
+// sixth attempt fails too (the retry entries written, error its errno).
+file_handle open_with_retries(DiagStream& diag, const std::string& path, int& error) {
   for (int attempt = 1;; ++attempt) {
     file_handle file(std::fopen(path.c_str(), "rb"));
+    error = file ? 0 : errno;
     if (file || attempt == OPEN_ATTEMPTS) return file;
-    diag_entry(diag, "FATAL: error opening ", path, ". Will try again in ", RETRY_WAIT_MS,
-               " ms... (retriesleft = ", OPEN_ATTEMPTS - attempt, ")");
+    diag_entry(diag, "FATAL: error opening ", path, errno_text(error), ". Will try again in ",
+               RETRY_WAIT_MS, " ms... (retriesleft = ", OPEN_ATTEMPTS - attempt, ")");
     std::this_thread::sleep_for(std::chrono::milliseconds(RETRY_WAIT_MS));
   }
 }
 
-// Closes a stream; a failure is a file_failure of code with text.
+// Closes a stream; a failure is a file_failure of code with text and the
+// reason.
 void close_or_fail(file_handle& file, int code, const std::string& text) {
   std::FILE* raw = file.release();
-  if (raw != nullptr && std::fclose(raw) != 0) throw file_failure{code, text};
+  if (raw == nullptr || std::fclose(raw) == 0) return;
+  const int error = errno;
+  throw file_failure{code, text + errno_text(error)};
 }
 
 // What process 0 holds of the file it reads.
@@ -129,9 +134,10 @@ void read_text_rows(grid_source& src, const std::string& path, grid_matrix& grid
 file_failure read_rows_parallel(const std::string& path, grid_format format, grid_matrix& grid,
                                 int first, int last, int ncols) {
   MPI_File file;
-  if (MPI_File_open(MPI_COMM_WORLD, path.c_str(), MPI_MODE_RDONLY, MPI_INFO_NULL, &file) !=
-      MPI_SUCCESS)
-    return {22, "error reading double grid " + path};
+  const int opened =
+      MPI_File_open(MPI_COMM_WORLD, path.c_str(), MPI_MODE_RDONLY, MPI_INFO_NULL, &file);
+  if (opened != MPI_SUCCESS)
+    return {22, "error reading double grid " + path + mpi_error_text(opened)};
   file_failure failure;
   const long long size = static_cast<long long>(value_bytes(format));
   const long long row_bytes = static_cast<long long>(ncols) * size;
@@ -152,8 +158,9 @@ file_failure read_rows_parallel(const std::string& path, grid_format format, gri
       decode_values(piece.data() + i * row_bytes, static_cast<size_t>(ncols), format,
                     grid[row + i] + 1);
   }
-  if (MPI_File_close(&file) != MPI_SUCCESS && failure.code == 0)
-    failure = {23, "error closing grid " + path};
+  const int closed = MPI_File_close(&file);
+  if (closed != MPI_SUCCESS && failure.code == 0)
+    failure = {23, "error closing grid " + path + mpi_error_text(closed)};
   return failure;
 }
 
@@ -182,7 +189,10 @@ void fill_holes(DiagStream& diag, const std::string& path, grid_matrix& grid,
   if (verbose) diag_entry(diag, "... ", path, " checking nodata values and replace");
   const std::string log_name = "modell_0.log";
   file_handle log(std::fopen(log_name.c_str(), "a"));
-  if (!log) throw file_failure{5, "error opening log file " + log_name};
+  if (!log) {
+    const int error = errno;
+    throw file_failure{5, "error opening log file " + log_name + errno_text(error)};
+  }
   const hole_fill_result result = fill_grid_holes(grid, model.nrows, model.ncols, zone, params);
   for (const filled_hole& hole : result.filled) {
     diag_entry(diag, "DEBUG: ", "y: ", hole.row, " x: ", hole.col, "in ", path, ": ",
@@ -248,8 +258,11 @@ void modelobject::read_grid(const std::string& file_name, grid_matrix& grid, int
   if (rank == 0) {
     path = directory_path(file_name, input_directory);
     try {
-      src.file = open_with_retries(*diag, path);
-      if (!src.file) throw file_failure{21, "still error opening " + path + " - no retry."};
+      int open_error = 0;
+      src.file = open_with_retries(*diag, path, open_error);
+      if (!src.file)
+        throw file_failure{21, "still error opening " + path + errno_text(open_error) +
+                                   " - no retry."};
       if (store != nullptr) store->note_read_file(path);  // no output may replace it
       unsigned char probe[FORMAT_PROBE_BYTES];
       const size_t got = std::fread(probe, 1, sizeof probe, src.file.get());

@@ -4,6 +4,7 @@
 
 #include <bit>
 #include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <climits>
 #include <cmath>
@@ -286,7 +287,10 @@ void text_writer::put_g(double value) {
 
 bool text_writer::flush() {
   if (used_ > 0) {
-    if (std::fwrite(buffer_.data(), 1, used_, file_) != used_) failed_ = true;
+    if (std::fwrite(buffer_.data(), 1, used_, file_) != used_ && !failed_) {
+      failed_ = true;
+      error_ = errno;
+    }
     used_ = 0;
   }
   return !failed_;

@@ -115,6 +115,8 @@ class text_writer {
   // Writes what is buffered; false when any write failed.
   bool flush();
   bool failed() const { return failed_; }
+  // errno of the first failed write, 0 when none failed.
+  int error() const { return error_; }
 
  private:
   void make_room(size_t n);
@@ -122,6 +124,7 @@ class text_writer {
   std::vector<char> buffer_;
   size_t used_ = 0;
   bool failed_ = false;
+  int error_ = 0;
 };
 
 // The six header lines of a text grid.

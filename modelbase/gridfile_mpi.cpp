@@ -48,6 +48,14 @@ void settle_failures(DiagStream& diag, const file_failure& mine) {
 
 void broadcast_string(std::string& text) { broadcast_string_from(text, 0); }
 
+std::string mpi_error_text(int mpi_error) {
+  if (mpi_error == MPI_SUCCESS) return "";
+  char text[MPI_MAX_ERROR_STRING];
+  int length = 0;
+  if (MPI_Error_string(mpi_error, text, &length) != MPI_SUCCESS) return "";
+  return ": " + std::string(text, static_cast<size_t>(length));
+}
+
 long long mpi_read_at(MPI_File file, long long offset, unsigned char* buffer, long long bytes) {
   long long done = 0;
   while (done < bytes) {
@@ -66,7 +74,11 @@ long long mpi_read_at(MPI_File file, long long offset, unsigned char* buffer, lo
 }
 
 bool mpi_write_runs(MPI_File file, long long data_start, const byte_runs& runs,
-                    const std::vector<unsigned char>& buffer) {
+                    const std::vector<unsigned char>& buffer, std::string& reason) {
+  reason.clear();
+  auto note = [&](int mpi_error) {
+    if (reason.empty()) reason = mpi_error_text(mpi_error);
+  };
   // A run longer than an int count is split.
   std::vector<int> lengths;
   std::vector<MPI_Aint> offsets;
@@ -80,14 +92,21 @@ bool mpi_write_runs(MPI_File file, long long data_start, const byte_runs& runs,
   MPI_Datatype view = MPI_BYTE;
   const bool own_type = !lengths.empty();
   if (own_type) {
-    ok = MPI_Type_create_hindexed(static_cast<int>(lengths.size()), lengths.data(), offsets.data(),
-                                  MPI_BYTE, &view) == MPI_SUCCESS &&
-         MPI_Type_commit(&view) == MPI_SUCCESS;
-    if (!ok) view = MPI_BYTE;
+    int made = MPI_Type_create_hindexed(static_cast<int>(lengths.size()), lengths.data(),
+                                        offsets.data(), MPI_BYTE, &view);
+    if (made == MPI_SUCCESS) made = MPI_Type_commit(&view);
+    ok = made == MPI_SUCCESS;
+    if (!ok) {
+      note(made);
+      view = MPI_BYTE;
+    }
   }
-  if (MPI_File_set_view(file, static_cast<MPI_Offset>(data_start), MPI_BYTE, view, "native",
-                        MPI_INFO_NULL) != MPI_SUCCESS)
+  const int viewed = MPI_File_set_view(file, static_cast<MPI_Offset>(data_start), MPI_BYTE, view,
+                                       "native", MPI_INFO_NULL);
+  if (viewed != MPI_SUCCESS) {
     ok = false;
+    note(viewed);
+  }
   // The collective write needs the same number of calls everywhere.
   const long long total = ok ? static_cast<long long>(buffer.size()) : 0;
   long long longest = 0;
@@ -96,12 +115,19 @@ bool mpi_write_runs(MPI_File file, long long data_start, const byte_runs& runs,
   for (long long round = 0; round < longest; round += IO_PIECE) {
     const int n = static_cast<int>(std::clamp(total - done, 0LL, IO_PIECE));
     MPI_Status status;
-    if (MPI_File_write_all(file, buffer.data() + done, n, MPI_BYTE, &status) != MPI_SUCCESS) {
+    const int wrote = MPI_File_write_all(file, buffer.data() + done, n, MPI_BYTE, &status);
+    if (wrote != MPI_SUCCESS) {
       ok = false;
+      note(wrote);
     } else {
       int written = 0;
       MPI_Get_count(&status, MPI_BYTE, &written);
-      if (written != n) ok = false;
+      if (written != n) {
+        ok = false;
+        // No error code: the layer took fewer bytes than it was given.
+        if (reason.empty())
+          reason = ": " + std::to_string(written) + " of " + std::to_string(n) + " bytes written";
+      }
     }
     done += n;
   }

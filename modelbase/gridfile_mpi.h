@@ -26,6 +26,10 @@ struct file_failure {
 // lowest failing process and throws its code; otherwise returns.
 void settle_failures(DiagStream& diag, const file_failure& mine);
 
+// ": " and the message-passing layer's text of an error code of its file
+// interface (which reports no errno); empty for MPI_SUCCESS.
+std::string mpi_error_text(int mpi_error);
+
 // A text of process 0 to every process.
 void broadcast_string(std::string& text);
 
@@ -39,6 +43,6 @@ using byte_runs = std::vector<std::pair<long long, long long>>;
 
 // Collective: every process writes its runs, whose bytes follow each other in
 // buffer, through a file view starting at data_start. False when the view or
-// a write failed on this process.
+// a write failed on this process, with reason (": " and what failed) set.
 bool mpi_write_runs(MPI_File file, long long data_start, const byte_runs& runs,
-                    const std::vector<unsigned char>& buffer);
+                    const std::vector<unsigned char>& buffer, std::string& reason);

@@ -6,6 +6,7 @@
 // it once complete: a failed write leaves the previous file, never a partial
 // one. An output never replaces a file that the run has read.
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -53,7 +54,9 @@ void modelobject::write_grid_file(const std::string& file_name, const grid_matri
 
   if (as_text) {
     file_handle file(pending.create_stream("w"));
-    if (!file) fail_fatal(*diag, 26, "error creating ", path, " for writing in text mode.");
+    if (!file)
+      fail_fatal(*diag, 26, "error creating ", path, errno_text(errno),
+                 " for writing in text mode.");
     text_writer out(file.get());
     out.put(text_grid_header(model));
     // Rows are formatted in parallel, a batch at a time, and written in order.
@@ -81,16 +84,20 @@ void modelobject::write_grid_file(const std::string& file_name, const grid_matri
     }
     finish_text_file(out, file, path, header);
     if (!pending.commit())
-      fail_fatal(*diag, 26, "error creating ", path, " for writing in text mode.");
+      fail_fatal(*diag, 26, "error creating ", path, errno_text(errno),
+                 " for writing in text mode.");
     return;
   }
 
   const grid_format format =
       double_precision ? grid_format::binary_double : grid_format::binary_single;
   file_handle file(pending.create_stream("wb"));
-  if (!file) fail_fatal(*diag, 26, "error creating ", path, " for writing in binary mode.");
+  if (!file)
+    fail_fatal(*diag, 26, "error creating ", path, errno_text(errno),
+               " for writing in binary mode.");
   const std::vector<unsigned char> head = encode_binary_header(header, format);
-  if (std::fwrite(head.data(), 1, head.size(), file.get()) != head.size()) fail_write(path, 18);
+  if (std::fwrite(head.data(), 1, head.size(), file.get()) != head.size())
+    fail_write(path, 18, errno);
   reset_statistics(nodata);
   std::vector<double> values(static_cast<size_t>(ncols));
   std::vector<unsigned char> bytes;
@@ -102,7 +109,7 @@ void modelobject::write_grid_file(const std::string& file_name, const grid_matri
     bytes.clear();
     encode_values(values.data(), values.size(), format, bytes);
     if (std::fwrite(bytes.data(), 1, bytes.size(), file.get()) != bytes.size())
-      fail_write(path, 18);
+      fail_write(path, 18, errno);
     const row_strip span = span_of(strips, row);
     if (span.first < 1) continue;
     const double* weights = rel_cell_area != nullptr && holds_row(*rel_cell_area, row, ncols)
@@ -120,11 +127,13 @@ void modelobject::write_grid_file(const std::string& file_name, const grid_matri
   if (std::fseek(file.get(), static_cast<long>(6 * value_bytes(format)), SEEK_SET) != 0 ||
       std::fwrite(bytes.data(), 1, bytes.size(), file.get()) != bytes.size() ||
       std::fflush(file.get()) != 0)
-    fail_write(path, 18);
+    fail_write(path, 18, errno);
   file_header = header;
-  if (std::fclose(file.release()) != 0) fail_fatal(*diag, 27, "error closing ", path);
+  if (std::fclose(file.release()) != 0)
+    fail_fatal(*diag, 27, "error closing ", path, errno_text(errno));
   if (!pending.commit())
-    fail_fatal(*diag, 26, "error creating ", path, " for writing in binary mode.");
+    fail_fatal(*diag, 26, "error creating ", path, errno_text(errno),
+               " for writing in binary mode.");
 }
 
 void modelobject::write_grid_region(const std::string& file_name, grid_matrix& grid, bool as_text,
@@ -158,7 +167,9 @@ grid_header modelobject::model_header() const {
 void modelobject::finish_text_file(text_writer& out, file_handle& file, const std::string& path,
                                    const grid_header& header) {
   // Buffered bytes reach the file here: a full disk is a write error.
-  if (!out.flush() || std::fflush(file.get()) != 0) fail_write(path, 18);
+  if (!out.flush()) fail_write(path, 18, out.error());
+  if (std::fflush(file.get()) != 0) fail_write(path, 18, errno);
   file_header = header;
-  if (std::fclose(file.release()) != 0) fail_fatal(*diag, 27, "error closing ", path);
+  if (std::fclose(file.release()) != 0)
+    fail_fatal(*diag, 27, "error closing ", path, errno_text(errno));
 }

@@ -67,8 +67,12 @@ void modelobject::use_zone_table(const zone_table_view& table) {
 }
 
 bool modelobject::open_control_file() {
-  control.reset(std::fopen(control_path.c_str(), "r"));
-  return control != nullptr;
+  std::FILE* file = std::fopen(control_path.c_str(), "r");
+  // Closing a file opened before must not hide why this open failed.
+  const int error = errno;
+  control.reset(file);
+  errno = error;
+  return file != nullptr;
 }
 
 void modelobject::write_log_line(int /*ignored*/, const std::string& text) {
@@ -103,12 +107,15 @@ void modelobject::fail_control_file(const std::string& key, const std::string& s
   fail_fatal(*diag, 17, "error in control file, ", key, "; ", section, "not found!");
 }
 
-void modelobject::fail_write(const std::string& file_name, int code) {
-  fail_fatal(*diag, 18, "write error ", file_name, " ! (", code, ")");
+void modelobject::fail_write(const std::string& file_name, int code, int error) {
+  fail_fatal(*diag, 18, "write error ", file_name, errno_text(error), " ! (", code, ")");
 }
 
-void modelobject::fail_read(const std::string& file_name, int code) {
-  fail_fatal(*diag, 19, "read error ", file_name, " ! (", code, ")");
+void modelobject::fail_read(const std::string& file_name, int code, int error) {
+  // Without errno the read ran into the end of the file.
+  fail_fatal(*diag, 19, "read error ", file_name,
+             error != 0 ? errno_text(error) : std::string(": unexpected end of file"), " ! (",
+             code, ")");
 }
 
 int modelobject::read_token(std::FILE* file, std::string& token, size_t max_len) {

@@ -86,8 +86,11 @@ class modelobject : public memory_handling {
   virtual double get_hour_shift();
 
   [[noreturn]] virtual void fail_control_file(const std::string& key, const std::string& section);
-  [[noreturn]] virtual void fail_write(const std::string& file_name, int code);
-  [[noreturn]] virtual void fail_read(const std::string& file_name, int code);
+  // A failed write or read of file_name: error is errno of the failed call.
+  // A read that found the end of the file (no errno) passes 0 and is
+  // reported as such.
+  [[noreturn]] virtual void fail_write(const std::string& file_name, int code, int error);
+  [[noreturn]] virtual void fail_read(const std::string& file_name, int code, int error);
 
   // One value of a control-file line, read by the format's conversion ("%d",
   // "%i", "%ld", "%lf", "%s", ...) into a target of any integer or floating
@@ -110,7 +113,8 @@ class modelobject : public memory_handling {
   virtual void set_initialized(int flag);
   virtual void release();
 
-  // Opens the control file for reading; false when it cannot be opened.
+  // Opens the control file for reading; false (errno set) when it cannot be
+  // opened.
   bool open_control_file();
   std::FILE* control_file() const { return control.get(); }
   const std::string& control_file_name() const { return control_path; }

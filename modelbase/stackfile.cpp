@@ -11,6 +11,7 @@
 // closed it, so that a failed write never leaves a partial stack.
 #include <mpi.h>
 
+#include <cerrno>
 #include <cmath>
 #include <optional>
 
@@ -88,9 +89,9 @@ file_failure read_stack_rows_parallel(const std::string& path, grid_format forma
                                       stack_matrix& stack, int first, int last, int ncols,
                                       int levels) {
   MPI_File file;
-  if (MPI_File_open(MPI_COMM_WORLD, path.c_str(), MPI_MODE_RDONLY, MPI_INFO_NULL, &file) !=
-      MPI_SUCCESS)
-    return {21, "error opening " + path};
+  const int opened =
+      MPI_File_open(MPI_COMM_WORLD, path.c_str(), MPI_MODE_RDONLY, MPI_INFO_NULL, &file);
+  if (opened != MPI_SUCCESS) return {21, "error opening " + path + mpi_error_text(opened)};
   file_failure failure;
   const long long size = static_cast<long long>(value_bytes(format));
   const long long row_values = static_cast<long long>(ncols) * (levels + 1);
@@ -114,8 +115,9 @@ file_failure read_stack_rows_parallel(const std::string& path, grid_format forma
       decode_values(piece.data() + i * row_bytes, static_cast<size_t>(row_values), format,
                     stack[row + i][1]);
   }
-  if (MPI_File_close(&file) != MPI_SUCCESS && failure.code == 0)
-    failure = {23, "error closing stack (2) " + path};
+  const int closed = MPI_File_close(&file);
+  if (closed != MPI_SUCCESS && failure.code == 0)
+    failure = {23, "error closing stack (2) " + path + mpi_error_text(closed)};
   return failure;
 }
 
@@ -137,7 +139,7 @@ void modelobject::read_stack(const std::string& file_name, stack_matrix& stack,
     if (input_directory != nullptr) prefix_directory(*input_directory, path);
     try {
       file.reset(std::fopen(path.c_str(), "rb"));
-      if (!file) throw file_failure{21, "error opening " + path};
+      if (!file) throw file_failure{21, "error opening " + path + errno_text(errno)};
       if (store != nullptr) store->note_read_file(path);  // no output may replace it
       diag_entry(*diag, "reading ", path, " for ", name, "...");
       unsigned char probe[FORMAT_PROBE_BYTES];
@@ -145,7 +147,7 @@ void modelobject::read_stack(const std::string& file_name, stack_matrix& stack,
       grid_format format = detect_stack_format(probe, got);
       if (format == grid_format::text) {
         file.reset(std::fopen(path.c_str(), "r"));
-        if (!file) throw file_failure{21, "error opening " + path};
+        if (!file) throw file_failure{21, "error opening " + path + errno_text(errno)};
         scanner.emplace(file.get());
         std::array<double, 12> values{};
         for (int pair = 1; pair <= 12; ++pair) {
@@ -174,7 +176,8 @@ void modelobject::read_stack(const std::string& file_name, stack_matrix& stack,
         diag_entry(*diag,
                    "FATAL: ", measures_mismatch_text(path, name, zone_file, model, header, true));
         std::FILE* raw = file.release();
-        if (std::fclose(raw) != 0) throw file_failure{23, "error closing stack (1) " + path};
+        if (std::fclose(raw) != 0)
+          throw file_failure{23, "error closing stack (1) " + path + errno_text(errno)};
         throw file_failure{24, ""};
       }
       const std::string size_problem = stack_size_text(
@@ -221,7 +224,8 @@ void modelobject::read_stack(const std::string& file_name, stack_matrix& stack,
   settle_failures(*diag, failure);
 
   if (parallel) {
-    if (rank == 0 && std::fclose(file.release()) != 0) failure = {23, "error closing grid " + path};
+    if (rank == 0 && std::fclose(file.release()) != 0)
+      failure = {23, "error closing grid " + path + errno_text(errno)};
     settle_failures(*diag, failure);
     settle_failures(
         *diag, read_stack_rows_parallel(path, format, stack, read_first, read_last, ncols, levels));
@@ -256,7 +260,7 @@ void modelobject::read_stack(const std::string& file_name, stack_matrix& stack,
       }
       scanner.reset();
       if (std::fclose(file.release()) != 0)
-        throw file_failure{23, "error closing stack (2) " + path};
+        throw file_failure{23, "error closing stack (2) " + path + errno_text(errno)};
     } catch (const file_failure& f) {
       failure = f;
     }
@@ -299,7 +303,7 @@ void modelobject::write_stack(const std::string& file_name, const stack_matrix& 
     if (path.empty()) return;
     pending_file pending(path);
     file_handle file(pending.create_stream("w"));
-    if (!file) fail_fatal(*diag, 26, "error opening ", path);
+    if (!file) fail_fatal(*diag, 26, "error opening ", path, errno_text(errno));
     text_writer out(file.get());
     out.put(text_stack_header(model, levels));
     for (int row = 1; row <= nrows; ++row) {
@@ -313,7 +317,7 @@ void modelobject::write_stack(const std::string& file_name, const stack_matrix& 
       }
     }
     finish_text_file(out, file, path, header);
-    if (!pending.commit()) fail_fatal(*diag, 26, "error opening ", path);
+    if (!pending.commit()) fail_fatal(*diag, 26, "error opening ", path, errno_text(errno));
     return;
   }
 
@@ -327,7 +331,13 @@ void modelobject::write_stack(const std::string& file_name, const stack_matrix& 
   if (rank == 0) path = output_path_sparing_inputs(*diag, store, path, output_directory);
   broadcast_string(path);
   if (path.empty()) return;
-  const std::string create_error = "error creating " + path + " for writing in binary mode.";
+  // The entries with their reason (errno's or the message-passing layer's).
+  auto create_error = [&path](const std::string& reason) {
+    return "error creating " + path + reason + " for writing in binary mode.";
+  };
+  auto write_error = [&path](const std::string& reason) {
+    return "write error " + path + reason + " ! (18)";
+  };
   std::optional<pending_file> pending;
   std::string temporary;
   file_failure failure;
@@ -336,29 +346,31 @@ void modelobject::write_stack(const std::string& file_name, const stack_matrix& 
     if (pending->create())
       temporary = pending->temporary();
     else
-      failure = {26, create_error};
+      failure = {26, create_error(errno_text(errno))};
   }
   broadcast_string(temporary);
   settle_failures(*diag, failure);
   MPI_File file;
-  if (MPI_File_open(MPI_COMM_WORLD, temporary.c_str(), MPI_MODE_WRONLY, MPI_INFO_NULL, &file) !=
-      MPI_SUCCESS)
-    failure = {26, create_error};
+  const int opened =
+      MPI_File_open(MPI_COMM_WORLD, temporary.c_str(), MPI_MODE_WRONLY, MPI_INFO_NULL, &file);
+  if (opened != MPI_SUCCESS) failure = {26, create_error(mpi_error_text(opened))};
   settle_failures(*diag, failure);
-  const std::string write_error = "write error " + path + " ! (18)";
   // The file gets its whole length, whichever cells each process writes.
-  if (MPI_File_set_size(file, header_bytes + static_cast<long long>(nrows) * ncols * cell_bytes) !=
-      MPI_SUCCESS)
-    failure = {18, write_error};
+  const int sized =
+      MPI_File_set_size(file, header_bytes + static_cast<long long>(nrows) * ncols * cell_bytes);
+  if (sized != MPI_SUCCESS) failure = {18, write_error(mpi_error_text(sized))};
   if (rank == 0 && failure.code == 0) {
     const std::vector<unsigned char> head = encode_binary_header(header, format);
     MPI_Status status;
     int written = 0;
-    if (MPI_File_write_at(file, 0, head.data(), static_cast<int>(head.size()), MPI_BYTE, &status) !=
-            MPI_SUCCESS ||
-        MPI_Get_count(&status, MPI_BYTE, &written) != MPI_SUCCESS ||
-        written != static_cast<int>(head.size()))
-      failure = {18, write_error};
+    int wrote =
+        MPI_File_write_at(file, 0, head.data(), static_cast<int>(head.size()), MPI_BYTE, &status);
+    if (wrote == MPI_SUCCESS) wrote = MPI_Get_count(&status, MPI_BYTE, &written);
+    if (wrote != MPI_SUCCESS)
+      failure = {18, write_error(mpi_error_text(wrote))};
+    else if (written != static_cast<int>(head.size()))
+      failure = {18, write_error(": " + std::to_string(written) + " of " +
+                                 std::to_string(head.size()) + " bytes written")};
   }
 
   // The cells this process writes, in file order, merged into runs.
@@ -396,14 +408,16 @@ void modelobject::write_stack(const std::string& file_name, const stack_matrix& 
       }
     }
   }
-  if (!mpi_write_runs(file, header_bytes, runs, buffer) && failure.code == 0)
-    failure = {18, write_error};
-  if (MPI_File_close(&file) != MPI_SUCCESS && failure.code == 0)
-    failure = {27, "error closing " + path};
+  std::string reason;
+  if (!mpi_write_runs(file, header_bytes, runs, buffer, reason) && failure.code == 0)
+    failure = {18, write_error(reason)};
+  const int closed = MPI_File_close(&file);
+  if (closed != MPI_SUCCESS && failure.code == 0)
+    failure = {27, "error closing " + path + mpi_error_text(closed)};
   file_header = header;
   // Every process has closed the file here: a failure anywhere removes the
   // temporary on process 0 (with pending), success renames it once.
   settle_failures(*diag, failure);
-  if (rank == 0 && !pending->commit()) failure = {26, create_error};
+  if (rank == 0 && !pending->commit()) failure = {26, create_error(errno_text(errno))};
   settle_failures(*diag, failure);
 }

@@ -3,12 +3,14 @@
 #include <mpi.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <new>
 
 #include "modelbase/diagstream.h"
 #include "modelbase/signals.h"
 #include "modelbase/distribution.h"
+#include "modelbase/modelobject.h"
 #include "modelbase/outputfile.h"
 #include "modelbase/textutil.h"
 
@@ -121,22 +123,30 @@ void zonalstatistic::point_image_at_arrays() {
 
 void zonalstatistic::open_file(const char* mode) {
   file_ = std::fopen(file_name_.c_str(), mode);
-  if (file_ == nullptr) fail_fatal(*diag_, 15, "error opening \n", file_name_);
+  if (file_ == nullptr) fail_fatal(*diag_, 15, "error opening \n", file_name_, errno_text(errno));
 }
 
 void zonalstatistic::close_file() {
   std::FILE* f = file_;
   file_ = nullptr;
-  if (f == nullptr || std::fclose(f) != 0) fail_fatal(*diag_, 16, "cannot close ", file_name_);
+  if (f == nullptr) fail_fatal(*diag_, 16, "cannot close ", file_name_, ": the file is not open");
+  if (std::fclose(f) != 0) fail_fatal(*diag_, 16, "cannot close ", file_name_, errno_text(errno));
 }
 
 void zonalstatistic::write_whole_file(const std::string& text) {
   pending_file pending(file_name_);
   std::FILE* file = pending.create_stream("w");
-  if (file == nullptr) fail_fatal(*diag_, 15, "error opening \n", file_name_);
+  if (file == nullptr) fail_fatal(*diag_, 15, "error opening \n", file_name_, errno_text(errno));
+  // The first failure gives the reason: a write refused, else the close.
   const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-  if (std::fclose(file) != 0 || !written) fail_fatal(*diag_, 16, "cannot close ", file_name_);
-  if (!pending.commit()) fail_fatal(*diag_, 15, "error opening \n", file_name_);
+  const int write_error = written ? 0 : errno;
+  const bool closed = std::fclose(file) == 0;
+  const int close_error = closed ? 0 : errno;
+  if (!written || !closed)
+    fail_fatal(*diag_, 16, "cannot close ", file_name_,
+               errno_text(written ? close_error : write_error));
+  if (!pending.commit())
+    fail_fatal(*diag_, 15, "error opening \n", file_name_, errno_text(errno));
 }
 
 // What "nothing half-written" means for a file that grows by appended
@@ -148,9 +158,10 @@ void zonalstatistic::write_whole_file(const std::string& text) {
 void zonalstatistic::append_block(const std::string& text) {
   open_file("a+");
   if (!append_whole_block(file_, text)) {
+    const int error = errno;
     std::fclose(file_);
     file_ = nullptr;
-    fail_fatal(*diag_, 16, "cannot close ", file_name_);
+    fail_fatal(*diag_, 16, "cannot close ", file_name_, errno_text(error));
   }
   close_file();
 }

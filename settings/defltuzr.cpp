@@ -5,6 +5,7 @@
 
 #include <mpi.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <string>
 
@@ -46,7 +47,8 @@ defaultini::defaultini(unsigned& status, DiagStream* diag_stream,
 void defaultini::write_progress_label(const char* label) { diag_entry(*diag, label); }
 
 void defaultini::close_control_file() {
-  if (std::fclose(control.release()) != 0) fail_fatal(*diag, 11, "error closing ", control_path);
+  if (std::fclose(control.release()) != 0)
+    fail_fatal(*diag, 11, "error closing ", control_path, errno_text(errno));
 }
 
 int defaultini::init_step(bool& done) {
@@ -66,7 +68,8 @@ void defaultini::run_stage() {
       break;
     case 1:
       control_path = control_name;
-      if (!open_control_file()) fail_fatal(*diag, 28, "error opening ", control_name);
+      if (!open_control_file())
+        fail_fatal(*diag, 28, "error opening ", control_name, errno_text(errno));
       read_standard_grids();
       break;
     case 2:
@@ -310,7 +313,8 @@ const settings_context& defaultini::export_settings() {
 }
 
 int defaultini::read_substeps() {
-  if (!open_control_file()) fail_fatal(*diag, 28, "Error opening ", control_path);
+  if (!open_control_file())
+    fail_fatal(*diag, 28, "Error opening ", control_path, errno_text(errno));
   substeps = 1;
   if (seek_section("[soil_surface_groundwater_substeps]", false)) {
     if (scan_one(control_file(), substeps) != 1)

@@ -17,6 +17,7 @@
 // response units (settings/settings_part.h).
 #pragma once
 
+#include <cerrno>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -403,7 +404,8 @@ inline void settings_part::count_registered_grids(int added) const {
   settings.registered_grids += added;
 }
 inline std::FILE* settings_part::open_control_file(int code, const char* message) const {
-  if (!settings.open_control_file()) fail_fatal(diag(), code, message, settings.control_path);
+  if (!settings.open_control_file())
+    fail_fatal(diag(), code, message, settings.control_path, errno_text(errno));
   return settings.control_file();
 }
 inline void settings_part::close_control_file() const { settings.close_control_file(); }

@@ -4,6 +4,7 @@
 // geometry, and the set-up stages that read, fill, divide and distribute them.
 #include <mpi.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <sstream>
 #include <string>
@@ -170,7 +171,7 @@ void defaultini::read_grid_header(int& cols, int& rows, double& xll, double& yll
   std::string path = (*store)[1].file_name.value_or(std::string());
   if (input_directory != nullptr) prefix_directory(*input_directory, path);
   file_handle file(std::fopen(path.c_str(), "rb"));
-  if (!file) fail_fatal(*diag, 21, "error opening ", path);
+  if (!file) fail_fatal(*diag, 21, "error opening ", path, errno_text(errno));
 
   unsigned char probe[FORMAT_PROBE_BYTES];
   const size_t got = std::fread(probe, 1, sizeof probe, file.get());
@@ -207,7 +208,8 @@ void defaultini::read_grid_header(int& cols, int& rows, double& xll, double& yll
   yll = header.yllcorner;
   size = header.cellsize;
   nodata_value = header.nodata;
-  if (std::fclose(file.release()) != 0) fail_fatal(*diag, 23, "error closing grid ", path);
+  if (std::fclose(file.release()) != 0)
+    fail_fatal(*diag, 23, "error closing grid ", path, errno_text(errno));
   disarm_sigint();
 }
 

@@ -4,6 +4,7 @@
 // ("[coordinates]") and the meteorological inputs ("[meteo_data_count]",
 // "[meteo_names]"). Lines 2 to 4 of "[output_interval]" are optional: a value
 // that cannot be read keeps its default without a report.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -50,7 +51,8 @@ void read_directory(const std::string& line, std::unique_ptr<std::string>& targe
 
 void defaultini::read_base_settings(const std::string& control_name_to_read) {
   control_path = control_name_to_read;
-  if (!open_control_file()) fail_fatal(*diag, 28, "Error opening ", control_name_to_read);
+  if (!open_control_file())
+    fail_fatal(*diag, 28, "Error opening ", control_name_to_read, errno_text(errno));
   std::FILE* file = control_file();
   base.radius_warnings = 0;
 
@@ -135,7 +137,7 @@ void defaultini::read_base_settings(const std::string& control_name_to_read) {
                "name of meteorological variable " + std::to_string(i) + " in ", section_buffer);
 
   if (std::fclose(control.release()) != 0)
-    fail_fatal(*diag, 11, "error closing ", control_name_to_read);
+    fail_fatal(*diag, 11, "error closing ", control_name_to_read, errno_text(errno));
 }
 
 void defaultini::read_radiation_correction_flow_control() {

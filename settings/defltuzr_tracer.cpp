@@ -222,7 +222,8 @@ tracer_ini_class::tracer_ini_class(int& status, DiagStream* diag_stream,
 }
 
 void tracer_ini_class::read_section() {
-  if (!open_control_file()) fail_fatal(*diag, 28, "error opening ", control_path);
+  if (!open_control_file())
+    fail_fatal(*diag, 28, "error opening ", control_path, errno_text(errno));
   seek_section("[substance_transport]", true);
   std::FILE* file = control_file();
   read_value(file, "%i", tracer_count, " number of tracers in ", section_buffer);
@@ -238,7 +239,8 @@ void tracer_ini_class::read_section() {
       diag_entry(*diag, "done.");
     }
   }
-  if (std::fclose(control.release()) != 0) fail_fatal(*diag, 11, "error closing ", control_path);
+  if (std::fclose(control.release()) != 0)
+    fail_fatal(*diag, 11, "error closing ", control_path, errno_text(errno));
 }
 
 void tracer_ini_class::read_tracer(int i, const std::string& line) {

@@ -3,6 +3,7 @@
 // periodic standard grids, which are replaced by a dated file at fixed points
 // of the calendar and, when not persistent, get their set-up values back
 // after a number of steps.
+#include <cerrno>
 #include <cstdio>
 #include <string>
 
@@ -45,7 +46,8 @@ std::string dated_grid_name(const std::string& file_name, int64_t year, int64_t 
 }  // namespace
 
 void defaultini::read_variable_grids() {
-  if (!open_control_file()) fail_fatal(*diag, 28, "error opening ", control_path);
+  if (!open_control_file())
+    fail_fatal(*diag, 28, "error opening ", control_path, errno_text(errno));
   std::FILE* file = control_file();
   seek_section("[variable_grids]", true);
   int count = 0;
@@ -104,7 +106,8 @@ void defaultini::read_variable_grids() {
                   static_cast<unsigned>(write_code), first, last);
   }
 
-  if (std::fclose(control.release()) != 0) fail_fatal(*diag, 11, "error closing ", control_path);
+  if (std::fclose(control.release()) != 0)
+    fail_fatal(*diag, 11, "error closing ", control_path, errno_text(errno));
   if (count > 0) registered_grids += count;
 }
 

@@ -3,6 +3,7 @@
 #include "settings/external_coupling.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <ctime>
 #include <initializer_list>
@@ -192,14 +193,16 @@ void external_coupling::read_input(int64_t year, int64_t month, int64_t day, int
       const std::string renamed =
           coupling_renamed_name(path, year, month, day, hour, static_cast<long>(std::clock()));
       if (std::rename(path.c_str(), renamed.c_str()) != 0)
-        fail_fatal(diag(), 1002, "error renaming external grid ", path, " nach ", renamed);
+        fail_fatal(diag(), 1002, "error renaming external grid ", path, errno_text(errno), " nach ",
+                   renamed);
     } else if (input.rename_code == 0) {
       if (std::remove(path.c_str()) != 0)
-        fail_fatal(diag(), 1002, "error deleting external grid ", path);
+        fail_fatal(diag(), 1002, "error deleting external grid ", path, errno_text(errno));
     }
   }
   if (std::remove(coupling.semaphore_file.c_str()) != 0)
-    fail_fatal(diag(), 1001, "error deleting semaphore file ", coupling.semaphore_file);
+    fail_fatal(diag(), 1001, "error deleting semaphore file ", coupling.semaphore_file,
+               errno_text(errno));
 }
 
 void external_coupling::accumulate_output() {

@@ -1,6 +1,7 @@
 #include "submodel/teilmod.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <exception>
@@ -47,7 +48,8 @@ teilmodellklasse::teilmodellklasse(DiagStream* diag_stream, const std::string& s
   name = section;
 
   diag_entry(*diag, "DEBUG: initializing module ", name);
-  if (!open_control_file()) fail_fatal(*diag, 28, "error opening ", control_path);
+  if (!open_control_file())
+    fail_fatal(*diag, 28, "error opening ", control_path, errno_text(errno));
   section_buffer = "[" + name + "]";
   try {
     seek_section(section_buffer, true);
@@ -73,7 +75,8 @@ teilmodellklasse::teilmodellklasse(DiagStream* diag_stream, const std::string& s
   steps_per_day = 1440 / time_interval;
   if (flow_control == 0) {
     std::FILE* f = control.release();
-    if (std::fclose(f) != 0) fail_fatal(*diag, 11, "error closing ", control_path);
+    if (std::fclose(f) != 0)
+      fail_fatal(*diag, 11, "error closing ", control_path, errno_text(errno));
   }
 }
 

@@ -7,8 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <sstream>
 #include <string>
@@ -216,9 +218,11 @@ TEST(CouplingCli, SemaphoreThatCannotBeWrittenEndsTheRunWith18) {
   const auto lines = diag_xml_lines(dir.read("Velmo_Diag_0.xml"), &why);
   ASSERT_FALSE(lines.empty()) << why;
   EXPECT_TRUE(has_line(lines, diag_line(0,
-                                        "write error Velmo_Orv_temporary_semaphore.file ! (2);"
-                                        "the semaphore file for the external model could not "
-                                        "be renamed to nowhere/velmo.sem")))
+                                        "write error Velmo_Orv_temporary_semaphore.file: " +
+                                            std::string(std::strerror(ENOENT)) +
+                                            " ! (2);"
+                                            "the semaphore file for the external model could not "
+                                            "be renamed to nowhere/velmo.sem")))
       << r.output;
   EXPECT_TRUE(has_line(lines, diag_line(0, "Exception in Modellapplication::run() caught!")));
 }

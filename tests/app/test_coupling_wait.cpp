@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -152,10 +153,12 @@ TEST_F(CouplingWait, SemaphoreThatCannotBeWrittenIsWriteError18) {
   };
   const std::vector<row> rows = {
       {"rename into no folder", "none/velmo.sem", false,
-       "write error Velmo_Orv_temporary_semaphore.file ! (" + std::to_string(ENOENT) +
+       "write error Velmo_Orv_temporary_semaphore.file: " + std::string(std::strerror(ENOENT)) +
+           " ! (" + std::to_string(ENOENT) +
            ")\nthe semaphore file for the external model could not be renamed to none/velmo.sem"},
       {"temporary file cannot be opened", "velmo.sem", true,
-       "write error Velmo_Orv_temporary_semaphore.file ! (" + std::to_string(EISDIR) +
+       "write error Velmo_Orv_temporary_semaphore.file: " + std::string(std::strerror(EISDIR)) +
+           " ! (" + std::to_string(EISDIR) +
            ")\nthe semaphore file for the external model could not be opened for velmo.sem"},
   };
   for (const row& r : rows) {

@@ -397,3 +397,9 @@ TEST(GifGrid, DecoderErrorsReachReadGridAsCode22) {
 }
 
 }  // namespace
+
+TEST(GifGrid, AFileThatCannotBeOpenedNamesTheReason) {
+  scratch_dir dir;
+  EXPECT_EQ(decode_error(dir.file("missing.gif")),
+            "cannot open the file: No such file or directory");
+}

@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -142,13 +144,14 @@ TEST(GridFile, OpenIsTriedSixTimesBeforeCode21) {
   const std::string path = f.dir.file("missing.asc");
   EXPECT_EQ(f.read(path), 21);
   EXPECT_EQ(count_of(f.cap.console(), "Will try again"), 5);
+  const std::string reason = ": " + std::string(std::strerror(ENOENT));
   for (int left = 5; left >= 1; --left)
-    EXPECT_TRUE(has_fatal(f.cap, "error opening " + path +
+    EXPECT_TRUE(has_fatal(f.cap, "error opening " + path + reason +
                                      ". Will try again in 200 ms... "
                                      "(retriesleft = " +
                                      std::to_string(left) + ")"))
         << left;
-  EXPECT_TRUE(has_fatal(f.cap, "still error opening " + path + " - no retry."));
+  EXPECT_TRUE(has_fatal(f.cap, "still error opening " + path + reason + " - no retry."));
 }
 
 TEST(GridFile, AFileThatAppearsWhileRetryingIsRead) {
@@ -281,23 +284,49 @@ TEST(GridFile, BinaryStatisticsCoverTheHeldCellsOfTheSpans) {
             static_cast<float>(sum / count));
 }
 
-TEST(GridFile, WriteFailuresGiveTheirCodes) {
+// Each failed write names the C library's reason after the file's name.
+TEST(GridFile, WriteFailuresGiveTheirCodesAndReasons) {
   scratch_dir dir;
-  captured_diag cap;
-  grid_store store;
-  file_object object(*cap.diag, store, 3, 2, 1000, 2000, 25);
-  grid_matrix grid = object.matrix(1, 2, 1, 3, 0);
   const std::string missing = dir.file("no/such/dir/g.asc");
-  EXPECT_EQ(thrown_code([&] { object.write_grid(missing, grid, true, false); }), 26);
-  EXPECT_EQ(thrown_code([&] { object.write_grid(missing, grid, false, true); }), 26);
-  const bool full_device = std::filesystem::exists("/dev/full");
-  if (full_device) {
-    EXPECT_EQ(thrown_code([&] { object.write_grid("/dev/full", grid, true, false); }), 18);
-    EXPECT_EQ(thrown_code([&] { object.write_grid("/dev/full", grid, false, false); }), 18);
+  const std::string folder = dir.file("folder");
+  std::filesystem::create_directory(folder);
+  auto reason = [](int error) { return ": " + std::string(std::strerror(error)); };
+  struct row {
+    const char* what;
+    std::string path;
+    bool as_text;
+    bool double_precision;
+    int code;
+    std::string entry;
+  };
+  std::vector<row> rows = {
+      {"text, missing folder", missing, true, false, 26,
+       "error creating " + missing + reason(ENOENT) + " for writing in text mode."},
+      {"binary, missing folder", missing, false, true, 26,
+       "error creating " + missing + reason(ENOENT) + " for writing in binary mode."},
+      {"text, a folder", folder, true, false, 26,
+       "error creating " + folder + reason(EISDIR) + " for writing in text mode."},
+      {"binary, a folder", folder, false, false, 26,
+       "error creating " + folder + reason(EISDIR) + " for writing in binary mode."},
+  };
+  // The full device takes nothing: it is written to in place, never replaced.
+  if (std::filesystem::is_character_file("/dev/full")) {
+    const std::string full = "write error /dev/full" + reason(ENOSPC) + " ! (18)";
+    rows.push_back({"text, full device", "/dev/full", true, false, 18, full});
+    rows.push_back({"single, full device", "/dev/full", false, false, 18, full});
+    rows.push_back({"double, full device", "/dev/full", false, true, 18, full});
   }
-  EXPECT_TRUE(has_fatal(cap, "error creating " + missing + " for writing in text mode."));
-  EXPECT_TRUE(has_fatal(cap, "error creating " + missing + " for writing in binary mode."));
-  if (full_device) { EXPECT_TRUE(has_fatal(cap, "write error /dev/full ! (18)")); }
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.what);
+    captured_diag cap;
+    grid_store store;
+    file_object object(*cap.diag, store, 3, 2, 1000, 2000, 25);
+    grid_matrix grid = object.matrix(1, 2, 1, 3, 0);
+    EXPECT_EQ(thrown_code([&] { object.write_grid(r.path, grid, r.as_text, r.double_precision); }),
+              r.code);
+    EXPECT_TRUE(has_fatal(cap, r.entry)) << cap.console();
+  }
+  EXPECT_TRUE(std::filesystem::is_directory(folder));
 }
 
 TEST(GridFile, RelativeNamesGetTheirDirectories) {
@@ -398,6 +427,16 @@ TEST(GridFile, HolesAreReportedInEntriesAndTheLog) {
   EXPECT_EQ(read_file(f.dir.file("modell_0.log")),
             "y: 2 x: 2  in " + path + " -9999.000000 replaced by 2.000000!\n" + "in " + path +
                 ": 1 nodata values replaced!\n\n");
+}
+
+TEST(GridFile, ALogThatCannotBeOpenedStopsFillingWithCode5) {
+  hole_fixture f;
+  // A folder of the log's name in the working folder takes no lines.
+  std::filesystem::create_directory(f.dir.file("modell_0.log"));
+  ASSERT_EQ(f.read("1 2 3\n4 -99999 6\n7 8 9\n", 1, true), 5);
+  EXPECT_TRUE(has_fatal(f.cap, "error opening log file modell_0.log: " +
+                                   std::string(std::strerror(EISDIR))))
+      << f.cap.console();
 }
 
 TEST(GridFile, AHoleTooBigStopsWithCode25) {

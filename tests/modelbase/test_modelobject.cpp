@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <limits>
@@ -253,14 +255,19 @@ TEST(ModelObject, ErrorEntriesAndCodes) {
        {diag_line(0, "error in control file, pair ; [snow]not found!")}},
       {"write error",
        "",
-       [](test_object& o, std::FILE*) { o.fail_write("out/q.asc", 3); },
+       [](test_object& o, std::FILE*) { o.fail_write("out/q.asc", 3, ENOSPC); },
        18,
-       {diag_line(0, "write error out/q.asc ! (3)")}},
+       {diag_line(0, "write error out/q.asc: " + std::string(std::strerror(ENOSPC)) + " ! (3)")}},
       {"read error",
        "",
-       [](test_object& o, std::FILE*) { o.fail_read("in/dem.asc", 4); },
+       [](test_object& o, std::FILE*) { o.fail_read("in/dem.asc", 4, EIO); },
        19,
-       {diag_line(0, "read error in/dem.asc ! (4)")}},
+       {diag_line(0, "read error in/dem.asc: " + std::string(std::strerror(EIO)) + " ! (4)")}},
+      {"read at the end of the file",
+       "",
+       [](test_object& o, std::FILE*) { o.fail_read("in/dem.asc", 4, 0); },
+       19,
+       {diag_line(0, "read error in/dem.asc: unexpected end of file ! (4)")}},
   };
   for (const row& r : rows) {
     SCOPED_TRACE(r.name);

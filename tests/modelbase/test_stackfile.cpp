@@ -3,6 +3,8 @@
 // their codes, and complete binary files.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -103,6 +105,41 @@ TEST(StackFile, SmallSingleStackIsRecognised) {
   EXPECT_EQ(s[1][1][0], 42.5);
 }
 
+// A stack that cannot be written names the C library's reason after the
+// file's name; the folder in the way stays as it was.
+TEST(StackFile, WriteFailuresNameTheirReason) {
+  scratch_dir dir;
+  const std::string missing = dir.file("no/such/dir/s.stk");
+  const std::string folder = dir.file("folder");
+  std::filesystem::create_directory(folder);
+  auto reason = [](int error) { return ": " + std::string(std::strerror(error)); };
+  struct row {
+    const char* what;
+    std::string path;
+    bool as_text;
+    int code;
+    std::string entry;
+  };
+  std::vector<row> rows = {
+      {"text, missing folder", missing, true, 26, "error opening " + missing + reason(ENOENT)},
+      {"text, a folder", folder, true, 26, "error opening " + folder + reason(EISDIR)},
+      {"binary, missing folder", missing, false, 26,
+       "error creating " + missing + reason(ENOENT) + " for writing in binary mode."},
+  };
+  if (std::filesystem::is_character_file("/dev/full"))
+    rows.push_back({"text, full device", "/dev/full", true, 18,
+                    "write error /dev/full" + reason(ENOSPC) + " ! (18)"});
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.what);
+    stack_fixture f;
+    const stack_matrix s = f.make(1);
+    EXPECT_EQ(thrown_code([&] { f.object.write_stack(r.path, s, 1, r.as_text, true); }), r.code);
+    EXPECT_TRUE(has_fatal(f.cap, r.entry)) << f.cap.console();
+  }
+  EXPECT_TRUE(std::filesystem::is_directory(folder));
+  EXPECT_TRUE(std::filesystem::is_empty(folder));
+}
+
 TEST(StackFile, BadStacksGiveTheirCodeAndEntry) {
   const std::string header =
       "stack_ncols\t2\nnrows\t2\nxll\t1000\nyll\t2000\ncs\t25\nnodata\t-9999\ncnt\t0\nmin\t0\n"
@@ -119,7 +156,8 @@ TEST(StackFile, BadStacksGiveTheirCodeAndEntry) {
     std::string entry;  // with @ for the path; a 24 entry goes on with the measures
   };
   const std::vector<row> rows = {
-      {"missing file", false, "", true, 21, "error opening @"},
+      {"missing file", false, "", true, 21,
+       "error opening @: " + std::string(std::strerror(ENOENT))},
       {"capitalised first word", true, "S" + header.substr(1) + "110\n111\n", true, 22,
        "could not recognise file format (ascii, double or double) for stack @"},
       {"short file", true, "stac", true, 22, "error reading from @"},

@@ -2,6 +2,9 @@
 // listed zones, the registry and the row buffer.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -9,6 +12,7 @@
 
 #include "modelbase/memhandling.h"
 #include "modelbase/zonalstat.h"
+#include "support/diag_xml.h"
 #include "support/test_support.h"
 
 namespace {
@@ -333,6 +337,66 @@ TEST(ZonalStatistic, UnwritableFileIsErrorFifteen) {
     EXPECT_EQ(code, 15);
   }
   EXPECT_NE(cd.console().find("error opening \n" + name), std::string::npos);
+}
+
+// The entries of a statistics file that cannot be written name the C
+// library's reason after the file's name.
+TEST(ZonalStatistic, FileFailuresNameTheirReason) {
+  auto reason = [](int error) { return ": " + std::string(std::strerror(error)); };
+  struct row {
+    const char* what;
+    std::string name;  // {dir} for the scratch folder
+    bool header;       // the header, else a block of rows
+    int code;
+    std::string entry;  // {name} for the file's name
+  };
+  std::vector<row> rows = {
+      {"header, missing folder", "{dir}/none/x.sta", true, 15,
+       "error opening \n{name}" + reason(ENOENT)},
+      {"header, a folder", "{dir}", true, 15, "error opening \n{name}" + reason(EISDIR)},
+      {"rows, missing folder", "{dir}/none/x.sta", false, 15,
+       "error opening \n{name}" + reason(ENOENT)},
+  };
+  // The full device takes the opening and refuses the bytes.
+  if (std::filesystem::is_character_file("/dev/full")) {
+    rows.push_back({"header, full device", "/dev/full", true, 16,
+                    "cannot close {name}" + reason(ENOSPC)});
+    rows.push_back({"rows, full device", "/dev/full", false, 16,
+                    "cannot close {name}" + reason(ENOSPC)});
+  }
+  auto put = [](std::string text, const std::string& key, const std::string& value) {
+    for (size_t at = text.find(key); at != std::string::npos; at = text.find(key))
+      text.replace(at, key.size(), value);
+    return text;
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.what);
+    captured_diag cd;
+    std::vector<zone_record> zones = make_zones({1}, {1});
+    std::string name = put(r.name, "{dir}", cd.dir.path());
+    int status = -1;
+    zonalstatistic s(status, cd.diag.get(), nullptr, 0, nullptr, 0, 0, zones.data(), 1, 2001, 2,
+                     name, nullptr, 0, nullptr);
+    ASSERT_EQ(status, 0);
+    int code = 0;
+    try {
+      if (r.header) {
+        s.write_header("n", "t", nullptr, 0);
+      } else {
+        s.clear_step_sums();
+        s.add_value(0, 0, 1, 1.0, 1.0);
+        s.complete_step(2001, 1, 1, 1, 0);
+        s.write_rows();
+      }
+    } catch (int thrown) {
+      code = thrown;
+    }
+    EXPECT_EQ(code, r.code);
+    const std::string xml = cd.xml();
+    EXPECT_NE(xml.find(diag_line(0, escape_diag_text(put(r.entry, "{name}", name)))),
+              std::string::npos)
+        << xml;
+  }
 }
 
 }  // namespace

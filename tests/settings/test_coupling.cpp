@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -461,7 +463,8 @@ TEST(CouplingExchange, MissingPartnerFilesAre1001) {
     std::string entry;
   };
   const std::vector<row> rows = {
-      {"no semaphore", true, "error deleting semaphore file partner.sem"},
+      {"no semaphore", true,
+       "error deleting semaphore file partner.sem: " + std::string(std::strerror(ENOENT))},
       {"no grid", false, "error reading external grid ext.asc"},
   };
   for (const row& r : rows) {

@@ -4,6 +4,8 @@
 // lines.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -238,7 +240,8 @@ TEST(TracerSettings, BrokenSectionsStopWithTheirEntry) {
 
   tracer_run missing("", false);
   EXPECT_EQ(missing.status, 28);
-  EXPECT_TRUE(missing.has_entry("error opening " + missing.cap.dir.file("run.ctl")));
+  EXPECT_TRUE(missing.has_entry("error opening " + missing.cap.dir.file("run.ctl") + ": " +
+                                std::strerror(ENOENT)));
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 // standard grids from dated files, on one process.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -149,7 +151,8 @@ TEST(VariableGrids, MissingOrMismatchedDatedFiles) {
       code = thrown;
     }
     EXPECT_EQ(code, 21);
-    EXPECT_TRUE(p.run.logged("still error opening " + p.run.path("lu_2001010100") + " - no retry."))
+    EXPECT_TRUE(p.run.logged("still error opening " + p.run.path("lu_2001010100") + ": " +
+                             std::strerror(ENOENT) + " - no retry."))
         << p.run.cap.console();
   }
   {

@@ -3,7 +3,9 @@
 // operations of a module and the ranking of a module's own zone grid.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
@@ -13,6 +15,7 @@
 #include "modelbase/gridstore.h"
 #include "settings/tracer_entry.h"
 #include "settings/zonetable.h"
+#include "support/diag_xml.h"
 #include "support/test_support.h"
 
 namespace {
@@ -157,6 +160,13 @@ TEST(SubmodelHead, Errors) {
     EXPECT_EQ(thrown_code([&] { mod = m.make(); }), r.code) << r.what;
     EXPECT_NE(m.cd.console().find(r.message), std::string::npos) << r.what << "\n"
                                                                   << m.cd.console();
+    // The open names its file and the C library's reason.
+    if (r.control == nullptr) {
+      EXPECT_NE(m.cd.xml().find(diag_line(0, escape_diag_text("error opening " + m.control() +
+                                                              ": " + std::strerror(ENOENT)))),
+                std::string::npos)
+          << r.what;
+    }
   }
 }
 
