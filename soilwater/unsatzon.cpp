@@ -1,20 +1,52 @@
 #include "soilwater/unsatzon.h"
 
+#include <algorithm>
+
 #include "modelbase/diagstream.h"
+#include "tables/soiltable.h"
+
+namespace {
+
+constexpr const char* NO_FLOW_TIMES_INFO =
+    "INFO: \n------------------------------------------------------------------------\n\nWarning! "
+    "There was no flow travel time grid for surface runoff read in\nAll surface runoof will be "
+    "routed immediately to the outlet of the sub-basin\n(except the effects of a linear "
+    "reservoir).\nA flow travel time grid may be created by Kovrin, writing the\nflow travel "
+    "times for each grid cell to the sub basins outlet in secounds\nwhich are reclassified into "
+    "model time steps in Velmo.\n\n---------------------------------------------------------------"
+    "---------\n";
+
+}  // namespace
 
 unsatzonmodellklasse::unsatzonmodellklasse(int& status, DiagStream* diag_stream,
-                                           statistics_registry* /*registry*/,
-                                           int /*registry_size*/, const std::string& section,
-                                           grid_store* store_in, const settings_context& settings,
-                                           int substeps_in)
+                                           statistics_registry* /*registry*/, int /*registry_size*/,
+                                           const std::string& section, grid_store* store_in,
+                                           const settings_context& settings, int substeps_in)
     : teilmodellklasse(diag_stream, section, store_in, settings, substeps_in, 1) {
   run_constructor_body(status, [&] {
     if (flow_control == 0) return;
     write_source_banner(*diag, "unsatzon", __DATE__, __TIME__);
-    control.reset();
-    // Irrigation, groundwater and routing count their subbasins by this table.
+    // Every cell loop of the module asks "MPIRegions" whether a cell is its
+    // own: a run without it is refused here, before anything is read.
+    require_grid("MPIRegions");
+    // Irrigation, groundwater and routing count their subbasins by this
+    // table; the subbasin parameter block is read by it as well.
     zone_ranking(zone_grid, own_zones, own_zone_index, own_zone_count, own_max_zone_code);
-    warn_not_built("it ranks its zones and computes nothing");
+    read_main_section();
+    read_heat_transfer();
+    read_tuning();
+    read_permafrost();
+    if (modelobject::settings().soil_table != nullptr)
+      for (size_t t = 1; t < modelobject::settings().soil_table->size(); ++t)
+        layer_count = std::max(layer_count, (*modelobject::settings().soil_table)[t].layer_count);
+    const bool flow_times = store != nullptr && find_grid("flow_times") > 0;
+    if (!flow_times) diag_entry(*diag, NO_FLOW_TIMES_INFO);
+    params.variant_tag = make_variant_tag(
+        flow_times, modelobject::settings().irrigation_table != nullptr, params.surface_interaction,
+        params.drainage_switch, params.clay_switch, params.pond_switch);
+    create_control_cell_outputs();
+    warn_not_built(
+        "it reads its sections and builds no grids, soil state, statistics or start report");
   });
 }
 
@@ -41,8 +73,7 @@ void unsatzonmodellklasse::select_input_grid(char interception_before_snow) {
 }
 
 void unsatzonmodellklasse::set_dump_options(bool dumpmode_in, bool close_after_dump_in,
-                                            bool repair_after_dump_in,
-                                            int64_t max_dump_files_in) {
+                                            bool repair_after_dump_in, int64_t max_dump_files_in) {
   dumpmode = dumpmode_in;
   close_after_dump = close_after_dump_in;
   repair_after_dump = repair_after_dump_in;

@@ -19,8 +19,10 @@ TEST(AbflussProcesses, RoutingIsActiveOnProcessZeroOnly) {
   f.soil_zone_grid[1][1] = 7;
   f.soil_zone_grid[1][2] = 3;
   f.soil_zone_grid[1][3] = 7;
-  f.write_control(module_fixture::head("unsatzon_model", 1) +
-                  module_fixture::head("routing_model", 2));
+  f.publish_regions();
+  unsatzon_section_text section;
+  section.codes = "3 7";
+  f.write_control(section.text() + module_fixture::head("routing_model", 2));
   int status = -1;
   unsatzonmodellklasse unsat(status, f.diag(), nullptr, 0, "unsatzon_model", &f.store,
                              f.settings, 1);

@@ -60,6 +60,15 @@ struct module_row {
   std::function<bool(teilmodellklasse&)> hands_out_nothing;
 };
 
+// The unsaturated zone reads its whole section when active; its only
+// subbasin code is 5.
+const std::string UNSATZON_BODY = [] {
+  unsatzon_section_text s;
+  s.codes = "5";
+  s.value_rows = {"1", "1", "1", "1", "1", "1"};
+  return s.body();
+}();
+
 const module_row MODULES[] = {
     {"RegionalSuperposition", "", "",
      [](module_fixture& f, const std::string& section, int& status) -> module_ptr {
@@ -80,7 +89,12 @@ const module_row MODULES[] = {
     {"interception_model", "interzep", "1  method for\n", common<interzeptionsmodellklasse>(),
      nullptr},
     {"SiltingUpModel", "siltingup", "", common<siltingupclass>(), nullptr},
-    {"unsatzon_model", "unsatzon", "", with_substeps<unsatzonmodellklasse>(),
+    {"unsatzon_model", "unsatzon", UNSATZON_BODY.c_str(),
+     [](module_fixture& f, const std::string& section, int& status) -> module_ptr {
+       f.publish_regions();  // required by the unsaturated zone
+       return std::make_unique<unsatzonmodellklasse>(status, f.diag(), nullptr, 0, section,
+                                                     &f.store, f.settings, 4);
+     },
      [](teilmodellklasse& m) {
        auto& u = dynamic_cast<unsatzonmodellklasse&>(m);
        return u.get_qbb() == nullptr && u.get_qg() == nullptr && u.get_qd() == nullptr &&

@@ -29,8 +29,8 @@ TEST(UnsatzonZones, InactiveModuleLeavesDownstreamModulesInactiveWithoutTheirSec
   // have none and must not look for it.
   f.write_control(module_fixture::head("unsatzon_model", 0));
   int status = -1;
-  unsatzonmodellklasse unsat(status, f.diag(), nullptr, 0, "unsatzon_model", &f.store,
-                             f.settings, 4);
+  unsatzonmodellklasse unsat(status, f.diag(), nullptr, 0, "unsatzon_model", &f.store, f.settings,
+                             4);
   ASSERT_EQ(status, 0);
   const zone_table_view own = unsat.get_zone_table();
   EXPECT_EQ(own.zone_index, nullptr);
@@ -56,11 +56,13 @@ TEST(UnsatzonZones, ActiveModuleHandsOnTheRankingOfItsOwnZoneGrid) {
   f.soil_zone_grid[1][1] = 7;
   f.soil_zone_grid[1][2] = 3;
   f.soil_zone_grid[1][3] = 7;
-  f.write_control(module_fixture::head("unsatzon_model", 1) +
-                  module_fixture::head("groundwater_flow", 1));
+  f.publish_regions();
+  unsatzon_section_text section;
+  section.codes = "3 7";
+  f.write_control(section.text() + module_fixture::head("groundwater_flow", 1));
   int status = -1;
-  unsatzonmodellklasse unsat(status, f.diag(), nullptr, 0, "unsatzon_model", &f.store,
-                             f.settings, 4);
+  unsatzonmodellklasse unsat(status, f.diag(), nullptr, 0, "unsatzon_model", &f.store, f.settings,
+                             4);
   ASSERT_EQ(status, 0);
   EXPECT_EQ(unsat.get_substeps(), 4);
   const zone_table_view own = unsat.get_zone_table();
@@ -86,8 +88,8 @@ TEST(UnsatzonZones, ActiveModuleHandsOnTheRankingOfItsOwnZoneGrid) {
   EXPECT_EQ(groundwater.zones_read(), own.zones);
   EXPECT_EQ(groundwater.zone_count_read(), 2);
   EXPECT_EQ(groundwater.largest_code_read(), 7);
-  zone_reading_groundwater plain(s, f.diag(), nullptr, 0, "groundwater_flow", &f.store,
-                                 f.settings, 4, f.settings.zone_table);
+  zone_reading_groundwater plain(s, f.diag(), nullptr, 0, "groundwater_flow", &f.store, f.settings,
+                                 4, f.settings.zone_table);
   EXPECT_EQ(plain.index_read(), &f.zone_index);
   EXPECT_EQ(plain.zone_count_read(), 1);
 }
@@ -96,8 +98,8 @@ TEST(UnsatzonZones, PreSpinUpNeedsTheHeatTransferModel) {
   module_fixture f;
   f.write_control(module_fixture::head("unsatzon_model", 0));
   int status = -1;
-  unsatzonmodellklasse unsat(status, f.diag(), nullptr, 0, "unsatzon_model", &f.store,
-                             f.settings, 1);
+  unsatzonmodellklasse unsat(status, f.diag(), nullptr, 0, "unsatzon_model", &f.store, f.settings,
+                             1);
   ASSERT_EQ(status, 0);
   int thrown = 0;
   try {
