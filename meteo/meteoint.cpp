@@ -4,28 +4,6 @@
 #include "modelbase/gridstore.h"
 #include "submodel/teilmod.h"
 
-namespace {
-
-// The method's name in the key text of the section's first line.
-const char* method_name(int method) {
-  static const char* const names[] = {"",
-                                      "idw",
-                                      "regress",
-                                      "idw+regr",
-                                      "thiessen",
-                                      "bilinear",
-                                      "BIGRES",
-                                      "bicubic spline",
-                                      "SPLINERES",
-                                      "ReadGrid",
-                                      "EDR from station data",
-                                      "IDW + EDR from station data",
-                                      "Thiessen combines with elevation gradient"};
-  return method >= 1 && method <= 12 ? names[method] : "unknown";
-}
-
-}  // namespace
-
 meteointerpol::meteointerpol(int& status, DiagStream* diag_stream, statistics_registry* registry_in,
                              int registry_size_in, const std::string& section,
                              grid_store* store_in, const settings_context& settings,
@@ -58,13 +36,6 @@ void meteointerpol::get_current_date(int64_t& hour, int64_t& day, int64_t& month
   year = cur_year;
 }
 
-void meteointerpol::interpolate(int64_t, int64_t, int64_t, int64_t) {
-  fail_fatal(*diag, METEO_INPUT_NOT_BUILT, "the meteorological input \"", name,
-             "\" cannot be interpolated: interpolation method ", method, " (", method_name(method),
-             ") is not built yet. Remove it from [meteo_names]; a run without meteorological "
-             "input simulates one step dated -9999.");
-}
-
 void meteointerpol::end_at_current_date() {
   end_hour = cur_hour;
   end_day = cur_day;
@@ -72,12 +43,6 @@ void meteointerpol::end_at_current_date() {
   end_year = cur_year;
   end_key = time_key(end_year, end_month, end_day, end_hour);
 }
-
-void meteointerpol::flush_outputs() {}
-
-void meteointerpol::fit_station_regression(int) {}
-
-void meteointerpol::output_result_grid() {}
 
 void meteointerpol::release() {
   diag_entry(*diag, "DEBUG: deleting interpolator for ", name);

@@ -3,9 +3,11 @@
 // "[meteo_names]". The set-up reads the object's section, its station files
 // (or regression file, or grid list), the scenario data and prepares the
 // anisotropy and the station spacing; every step advances all inputs by one
-// row together (meteoint_stations.cpp, meteoint_regression.cpp). The
-// interpolation of a step onto the grid is not built yet: until it is, the
-// first step stops with an entry that names the method.
+// row together (meteoint_stations.cpp, meteoint_regression.cpp). Every step
+// interpolate turns the current record into the result grid by the method's
+// per-cell rule (meteoint_step.cpp over the primitives of
+// meteoint_weights.h); the spline methods 7 and 8 are not built yet and stop
+// the set-up with an entry that names the method.
 #pragma once
 
 #include <array>
@@ -15,6 +17,7 @@
 #include <vector>
 
 #include "meteo/meteoint_inputs.h"
+#include "meteo/meteoint_weights.h"
 #include "submodel/teilmod.h"
 #include "modelbase/modelobject.h"
 
@@ -66,6 +69,11 @@ class meteointerpol : public modelobject {
   virtual double scenario_value(int row, int col, double x, double y);
   virtual void fit_station_regression(int unused);
   virtual void output_result_grid();
+  // The value at one point (x, y may be the grid nodata value for a point
+  // without position), or a value below -N when there is none. buffer holds
+  // at least the first file's station count + 1 doubles. Collective when the
+  // point's cell lies on another process's rows (cell-based methods).
+  virtual double interpolate_at_point(double* buffer, double x, double y, double z);
   void release() override;
 
   int get_method() const { return method; }
@@ -75,6 +83,12 @@ class meteointerpol : public modelobject {
     return stations[static_cast<size_t>(file_index)];
   }
   const regression_input& regression() const { return regression_data; }
+  // The current regression set, which the precipitation correction refits.
+  regression_set& regression_coefficients() { return regression_data.set; }
+  // The current values of a station file, which the correction corrects in place.
+  station_file& station_data(int file_index) { return stations[static_cast<size_t>(file_index)]; }
+  double nodata_bound() const { return sec.nodata_bound; }
+  const grid_matrix& result() const { return result_grid; }
   double average_x_distance() const { return average_x; }  // [m], -9999 without stations
   double average_y_distance() const { return average_y; }  // [m]
   int result_store_entry() const { return result_store_index; }
@@ -115,6 +129,31 @@ class meteointerpol : public modelobject {
   void set_current_date(const record_date& date);
   bool is_station_method() const;
 
+  // ---- one step (meteoint_step.cpp) ----
+  void check_step_settings();
+  void find_mesh_orientation();
+  void choose_lookup_stations();
+  void check_date(int64_t hour, int64_t day, int64_t month, int64_t year);
+  void write_progress(int64_t hour, int64_t day, int64_t month, int64_t year);
+  void prepare_scenarios(int64_t day, int64_t month);
+  void read_method9_grid();
+  // The all-equal value of the first file, stored as station 1's value;
+  // false when the flag is set but no value is valid.
+  bool apply_all_equal(bool& shortcut);
+  void interpolate_rows(bool shortcut, bool any_valid);
+  // The method's rule for one cell before post-processing; keep: an unusable
+  // regression leaves the cell as it is.
+  double cell_rule(int row, int col, double* buffer, bool& keep) const;
+  double idw_of(int file_index, double* buffer, double xd, double yd) const;
+  // no_station (when given): the IDW part found no station within reach.
+  double point_rule(int row, int col, double* buffer, double x, double y, double xd, double yd,
+                    double z, bool* no_station) const;
+  void add_step_statistics(int64_t hour, int64_t day, int64_t month, int64_t year);
+  station_view plain_view(int file_index) const;
+  station_view rotated_view(int file_index) const;
+  idw_settings weighting() const;
+  bool needs_elevation() const;
+
   meteo_section sec;
   std::array<station_file, 2> stations;
   int station_files = 0;  // station files read (the grid list of method 9 counts as none)
@@ -135,6 +174,13 @@ class meteointerpol : public modelobject {
   const grid_matrix* scaling_grid = nullptr;  // "ScalingGrid_<name>"
   const grid_matrix* hru_units = nullptr;
   const grid_matrix* hru_masters = nullptr;
+  const grid_matrix* plain_x = nullptr;  // "CoordX", "CoordY" even when rotated grids exist
+  const grid_matrix* plain_y = nullptr;
+  const grid_matrix* elevation = nullptr;  // grid-store entry 2
+  const grid_matrix* zone_grid = nullptr;
+  int64_t scenario_month = 0;  // month of the scenario grid held
+  // Look-up corners of methods 5 and 6 over the own rows, (row - first_row) * ncols + col - 1.
+  std::vector<lookup_corners> lookup;
 
   std::vector<double> nearest_x;  // per station of the first file [m]
   std::vector<double> nearest_y;

@@ -84,8 +84,13 @@ void meteointerpol::set_up() {
   rel_cell_area = (*store)[require_grid("RelCellArea")].grid;
   coord_x = (*store)[require_grid("CoordX")].grid;
   coord_y = (*store)[require_grid("CoordY")].grid;
+  plain_x = coord_x;
+  plain_y = coord_y;
+  zone_grid = (*store)[1].grid;
+  elevation = (*store)[2].grid;
 
   read_section();
+  check_step_settings();
   register_result_grid();
   if (sec.scenario_switch == 1 && (sec.scenario_method == 5 || sec.scenario_method == 6))
     read_scenario_grid();
@@ -102,10 +107,12 @@ void meteointerpol::set_up() {
   create_statistics();
   if (is_station_method()) read_station_files();
 
+  find_mesh_orientation();
   sec.anisotropy_slope *= DEGREES_TO_RADIANS;
   make_rotated_coordinates();
   setup_weighting();
   average_station_distance();
+  if (method == 5 || method == 6) choose_lookup_stations();
 
   if (is_station_method()) set_current_date(stations[0].date);
   if (method == 2 || method == 3) {

@@ -49,6 +49,7 @@ struct meteo_fixture {
     ctx.strips = &strips;
     ctx.start_date = model_date{2001, 1, 1, 0};
     ctx.end_date = model_date{2001, 1, 1, 5};
+    ctx.output_control = 1;
     zones[1].code = 1;
     zones[1].share = 1;
 

@@ -14,8 +14,10 @@ struct correction_case {
   const char* label;
   std::string section;
   int status;
-  int warnings;  // the note that a switched-on correction is not applied
+  int warnings;  // the old note that a switched-on correction is not applied
   const char* entry;
+  bool precipitation_grid = false;  // a stored "precipitation" grid, no interpolator
+  char grid_mode = 0;
 };
 
 TEST(MeteoInputs, PrecipitationCorrectionSection) {
@@ -26,7 +28,12 @@ TEST(MeteoInputs, PrecipitationCorrectionSection) {
       {"missing section", "[snow_model]\n", 17,
        0, "error in control file, [precipitation_correction]; (EOF)not found!"},
       {"switched off", "[precipitation_correction]\n0 do_it fuer\n" + values, 0, 0, ""},
-      {"switched on", "[precipitation_correction]\n1 do_it fuer\n" + values, 0, 1, ""},
+      // Switched on, it needs the precipitation grid.
+      {"switched on without precipitation", "[precipitation_correction]\n1 do_it fuer\n" + values,
+       33, 0, "precipitation not found in memory,\nThese data are needed within "
+              "precipitation_correction"},
+      {"switched on, stored grid only", "[precipitation_correction]\n1 do_it fuer\n" + values, 0,
+       0, "", true, 1},
       {"value missing", "[precipitation_correction]\n1 do_it fuer\n0.5 Grenztemperatur fuer\n",
        17, 0, "error in control file, Konstante Regen fuer ; precipitation_correctionnot found!"},
   };
@@ -36,10 +43,14 @@ TEST(MeteoInputs, PrecipitationCorrectionSection) {
     f.write_control(c.section);
     std::vector<meteointerpol*> inputs(1, nullptr);
     std::vector<std::string> names(1);
+    grid_matrix precipitation = f.grids.matrix(1, 1, 1, 1, 1);
+    if (c.precipitation_grid) {
+      f.publish(3, "precipitation", &precipitation);
+    }
     int status = -1;
     precicorrclass correction(status, f.diag(), &inputs, &names, 0, &f.store, f.settings);
     EXPECT_EQ(status, c.status);
-    EXPECT_EQ(correction.get_grid_mode(), 0);
+    EXPECT_EQ(correction.get_grid_mode(), c.grid_mode);
     EXPECT_EQ(count_of(f.console(), "precipitation stays uncorrected"), c.warnings);
     if (c.entry[0] != '\0') {
       EXPECT_NE(f.console().find(c.entry), std::string::npos) << f.console();
