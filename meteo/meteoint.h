@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "meteo/meteoint_inputs.h"
@@ -23,6 +24,7 @@
 
 class DiagStream;
 class grid_store;
+class line_reader;
 
 // Status of a meteorological input that cannot be interpolated yet.
 constexpr int METEO_INPUT_NOT_BUILT = 53;
@@ -72,7 +74,8 @@ class meteointerpol : public modelobject {
   // The value at one point (x, y may be the grid nodata value for a point
   // without position), or a value below -N when there is none. buffer holds
   // at least the first file's station count + 1 doubles. Collective when the
-  // point's cell lies on another process's rows (cell-based methods).
+  // point's cell lies on another process's rows (cell-based methods,
+  // scenario methods 5 and 6).
   virtual double interpolate_at_point(double* buffer, double x, double y, double z);
   void release() override;
 
@@ -124,6 +127,11 @@ class meteointerpol : public modelobject {
   // The first free entry of the grid store from index on (code 12 when none).
   int first_free_store_entry(int from);
   // Reports a row that cannot be read as a whole row and throws.
+  // Opens file in in, skips its five header lines and reads rows up to the
+  // one dated start_date, writing the search's entry without ending it; false
+  // when the file ends first. line and row_offset: the start row and where it begins.
+  bool find_start_row(const std::string& file, line_reader& in, std::string_view& line,
+                      int64_t& row_offset);
   [[noreturn]] void fail_row(const std::string& file, const record_date& last_date,
                              const row_result& result, int expected, const char* what);
   void set_current_date(const record_date& date);
@@ -144,6 +152,12 @@ class meteointerpol : public modelobject {
   // The method's rule for one cell before post-processing; keep: an unusable
   // regression leaves the cell as it is.
   double cell_rule(int row, int col, double* buffer, bool& keep) const;
+  // The lowest process that holds the cell's row and owns the cell,
+  // process_count when none does; collective.
+  int cell_owner(int row, int col, bool holds_row) const;
+  // The scenario value of a point's cell on every process alike; collective
+  // for the scenario grids of scenario methods 5 and 6.
+  double scenario_at_point(int row, int col, double x, double y);
   double idw_of(int file_index, double* buffer, double xd, double yd) const;
   // no_station (when given): the IDW part found no station within reach.
   double point_rule(int row, int col, double* buffer, double x, double y, double xd, double yd,

@@ -2,20 +2,31 @@
 
 #include <sys/types.h>
 
+#include <cerrno>
 #include <cstring>
 
 namespace {
 constexpr size_t READ_BLOCK = 1 << 20;  // [bytes] per block read
 }
 
+std::string read_failure_text(int error) {
+  return error != 0 ? errno_text(error) : std::string(": the read failed without a reason");
+}
+
 bool line_reader::open(const std::string& path, int64_t offset) {
-  file.reset(std::fopen(path.c_str(), "rb"));
+  std::FILE* opened = std::fopen(path.c_str(), "rb");
+  // Closing a file opened before must not hide why this open failed.
+  const int open_error = errno;
+  file.reset(opened);
   begin = end = 0;
   end_of_file = false;
   read_error = false;
+  error_number = open_error;
   position = offset;
   if (!file) return false;
+  error_number = 0;
   if (offset != 0 && fseeko(file.get(), static_cast<off_t>(offset), SEEK_SET) != 0) {
+    error_number = errno;
     file.reset();
     return false;
   }
@@ -33,7 +44,10 @@ bool line_reader::fill() {
   const size_t got = std::fread(buffer.data() + end, 1, READ_BLOCK, file.get());
   end += got;
   if (got < READ_BLOCK) {
-    if (std::ferror(file.get()) != 0) read_error = true;
+    if (std::ferror(file.get()) != 0) {
+      error_number = errno;
+      read_error = true;
+    }
     end_of_file = true;
   }
   return got > 0;
@@ -67,5 +81,6 @@ bool line_reader::next(std::string_view& line) {
 bool line_reader::close() {
   if (!file) return true;
   const bool ok = std::fclose(file.release()) == 0;
+  if (!ok) error_number = errno;
   return ok;
 }

@@ -12,6 +12,10 @@
 
 #include "modelbase/modelobject.h"
 
+// ": " and errno's text of a failed read, or what happened when the C
+// library gave no reason.
+std::string read_failure_text(int error);
+
 class line_reader {
  public:
   // Opens path and moves to offset; false when either fails.
@@ -22,6 +26,9 @@ class line_reader {
   // The offset just after the last line returned.
   int64_t offset() const { return position; }
   bool failed() const { return read_error; }
+  // errno of the last failed open, read or close; 0 when none failed or the
+  // C library gave no reason.
+  int error() const { return error_number; }
   // False when the file cannot be closed.
   bool close();
 
@@ -36,4 +43,5 @@ class line_reader {
   int64_t position = 0;
   bool end_of_file = false;
   bool read_error = false;
+  int error_number = 0;
 };

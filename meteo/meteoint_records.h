@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "modelbase/gifgrid.h"
 #include "modelbase/settings_context.h"
 
 // A date of a station, regression or grid-list row.
@@ -106,13 +107,7 @@ bool parse_grid_list_row(std::string_view line, int additional, record_date& dat
                          std::string& grid_name);
 
 // ---- the extra lines of an interpolator section ----
-struct gif_mapping {
-  double f1 = 0;
-  double x1 = 0;
-  int threshold = 0;
-  double f2 = 0;
-  double x2 = 0;
-};
+// gif_mapping: the class-to-value rule of GIF grids (modelbase/gifgrid.h).
 // "%lf%lf%d%lf%lf": true when all five are read.
 bool parse_gif_mapping(const std::string& line, gif_mapping& mapping);
 

@@ -4,6 +4,7 @@
 // the scenario value of a cell.
 #include <sys/types.h>
 
+#include <cerrno>
 #include <cstdio>
 
 #include "meteo/meteoint.h"
@@ -32,8 +33,9 @@ void meteointerpol::seek_regression_start(int) {
   r.text_form = 0;
   file_handle file(std::fopen(r.file_name.c_str(), "rb"));
   if (!file) {
+    const int error = errno;
     *diag << "[end-entry]";
-    fail_fatal(*diag, 49, "\nerror opening file ", r.file_name);
+    fail_fatal(*diag, 49, "\nerror opening file ", r.file_name, errno_text(error));
   }
   unsigned char head[5] = {0, 0, 0, 0, 0};
   const size_t got = std::fread(head, 1, sizeof head, file.get());
@@ -48,7 +50,7 @@ void meteointerpol::seek_regression_start(int) {
     line_reader in;
     if (!in.open(r.file_name, 0)) {
       *diag << "[end-entry]";
-      fail_fatal(*diag, 49, "\nerror opening file ", r.file_name);
+      fail_fatal(*diag, 49, "\nerror opening file ", r.file_name, errno_text(in.error()));
     }
     std::string_view line;
     in.next(line);
@@ -70,8 +72,15 @@ void meteointerpol::seek_regression_start(int) {
         fail_row(r.file_name, start, result, REGRESSION_SET_SIZE, "regression file");
       }
     }
+    // A failed read is no missing date.
+    if (!found && in.failed()) {
+      *diag << "[end-entry]";
+      fail_fatal(*diag, METEO_ROW_UNREADABLE, "read error in ", r.file_name,
+                 read_failure_text(in.error()));
+    }
     next_offset = in.offset();
-    if (!in.close()) fail_fatal(*diag, 50, "error closing ", r.file_name);
+    if (!in.close())
+      fail_fatal(*diag, 50, "error closing ", r.file_name, errno_text(in.error()));
   } else {
     std::rewind(file.get());
     unsigned char record[REGRESSION_RECORD_BYTES];
@@ -83,8 +92,17 @@ void meteointerpol::seek_regression_start(int) {
       write_progress_dot(*diag, current);
       found = current == start;
     }
+    if (!found && std::ferror(file.get()) != 0) {
+      const int error = errno;
+      *diag << "[end-entry]";
+      fail_fatal(*diag, METEO_ROW_UNREADABLE, "read error in ", r.file_name,
+                 read_failure_text(error));
+    }
     next_offset = static_cast<int64_t>(ftello(file.get()));
-    if (std::fclose(file.release()) != 0) fail_fatal(*diag, 50, "error closing ", r.file_name);
+    if (std::fclose(file.release()) != 0) {
+      const int error = errno;
+      fail_fatal(*diag, 50, "error closing ", r.file_name, errno_text(error));
+    }
   }
   *diag << "[end-entry]";
   if (!found)
@@ -108,12 +126,14 @@ void meteointerpol::refill_regression_buffer(int) {
   if (r.text_form == 1) {
     line_reader in;
     if (!in.open(r.file_name, r.next_offset))
-      fail_fatal(*diag, 49, "\nerror opening file ", r.file_name);
+      fail_fatal(*diag, 49, "\nerror opening file ", r.file_name, errno_text(in.error()));
     std::string_view line;
     while (r.held < r.capacity) {
       record_date& date = r.dates[static_cast<size_t>(r.held)];
       if (!in.next(line)) {
-        if (in.failed()) fail_fatal(*diag, METEO_ROW_UNREADABLE, "read error in ", r.file_name);
+        if (in.failed())
+          fail_fatal(*diag, METEO_ROW_UNREADABLE, "read error in ", r.file_name,
+                     read_failure_text(in.error()));
         date = record_date{};
         ++r.held;
         break;
@@ -131,18 +151,25 @@ void meteointerpol::refill_regression_buffer(int) {
         fail_row(r.file_name, last, result, REGRESSION_SET_SIZE, "regression file");
     }
     r.next_offset = in.offset();
-    if (!in.close()) fail_fatal(*diag, 50, "error closing ", r.file_name);
+    if (!in.close())
+      fail_fatal(*diag, 50, "error closing ", r.file_name, errno_text(in.error()));
   } else {
     file_handle file(std::fopen(r.file_name.c_str(), "rb"));
-    if (!file || fseeko(file.get(), static_cast<off_t>(r.next_offset), SEEK_SET) != 0)
-      fail_fatal(*diag, 49, "error opening regression file ", r.file_name, " in binary mode");
+    if (!file || fseeko(file.get(), static_cast<off_t>(r.next_offset), SEEK_SET) != 0) {
+      const int error = errno;
+      fail_fatal(*diag, 49, "error opening regression file ", r.file_name, errno_text(error),
+                 " in binary mode");
+    }
     unsigned char record[REGRESSION_RECORD_BYTES];
     while (r.held < r.capacity) {
       record_date& date = r.dates[static_cast<size_t>(r.held)];
       const size_t got = std::fread(record, 1, sizeof record, file.get());
       if (got == 0) {
-        if (std::ferror(file.get()) != 0)
-          fail_fatal(*diag, METEO_ROW_UNREADABLE, "read error in ", r.file_name);
+        if (std::ferror(file.get()) != 0) {
+          const int error = errno;
+          fail_fatal(*diag, METEO_ROW_UNREADABLE, "read error in ", r.file_name,
+                     read_failure_text(error));
+        }
         date = record_date{};
         ++r.held;
         break;
@@ -160,7 +187,10 @@ void meteointerpol::refill_regression_buffer(int) {
       last.year = regression_year(last.year);
     }
     r.next_offset = static_cast<int64_t>(ftello(file.get()));
-    if (std::fclose(file.release()) != 0) fail_fatal(*diag, 50, "error closing ", r.file_name);
+    if (std::fclose(file.release()) != 0) {
+      const int error = errno;
+      fail_fatal(*diag, 50, "error closing ", r.file_name, errno_text(error));
+    }
   }
   r.buffer_index = 1;
 }
@@ -203,26 +233,10 @@ void meteointerpol::read_grid_list() {
 void meteointerpol::seek_grid_list_start() {
   station_file& f = stations[0];
   const record_date& start = start_date;
-  *diag << "looking for starting date " << start.day << "." << start.month << "." << start.year
-        << " for " << name << " in " << f.file_name;
   line_reader in;
-  if (!in.open(f.file_name, 0)) {
-    *diag << "[end-entry]";
-    fail_fatal(*diag, 49, "\nerror opening file ", f.file_name);
-  }
   std::string_view line;
-  for (int skipped = 0; skipped < 5 && in.next(line);) ++skipped;
-  bool found = false;
-  int64_t row_offset = in.offset();
-  record_date date;
-  while (!found) {
-    row_offset = in.offset();
-    if (!in.next(line)) break;
-    if (!parse_row_date(line, date)) continue;
-    date.year = station_year(date.year);
-    write_progress_dot(*diag, date);
-    found = date == start;
-  }
+  int64_t row_offset = 0;
+  const bool found = find_start_row(f.file_name, in, line, row_offset);
   *diag << "[end-entry]";
   if (!found)
     fail_fatal(*diag, 51, "\nfile ", f.file_name, " dosnt contain date ", start.day, ".",
@@ -234,15 +248,17 @@ void meteointerpol::seek_grid_list_start() {
                " h names no grid file");
   f.start_offset = row_offset;
   f.next_offset = in.offset();
-  if (!in.close()) fail_fatal(*diag, 50, "error closing ", f.file_name);
+  if (!in.close()) fail_fatal(*diag, 50, "error closing ", f.file_name, errno_text(in.error()));
   f.date = start;
 }
 
 void meteointerpol::next_grid_list_row() {
   station_file& f = stations[0];
   auto close_list = [&] {
-    if (f.list && std::fclose(f.list.release()) != 0)
-      fail_fatal(*diag, 50, "error closing ", f.file_name);
+    if (f.list && std::fclose(f.list.release()) != 0) {
+      const int error = errno;
+      fail_fatal(*diag, 50, "error closing ", f.file_name, errno_text(error));
+    }
   };
   if (time_key(f.date.year, f.date.month, f.date.day, f.date.hour) >= end_key) {
     end_flag = 1;
@@ -253,13 +269,20 @@ void meteointerpol::next_grid_list_row() {
   if (!f.list) {
     f.list.reset(std::fopen(f.file_name.c_str(), "rb"));
     if (!f.list || fseeko(f.list.get(), static_cast<off_t>(f.next_offset), SEEK_SET) != 0) {
+      const int error = errno;
       f.list.reset();
-      fail_fatal(*diag, 49, "\nerror opening file ", f.file_name);
+      fail_fatal(*diag, 49, "\nerror opening file ", f.file_name, errno_text(error));
     }
   }
   std::string line;
   bool got = false;
   while (!got && read_text_line(f.list.get(), line)) got = !is_blank(line);
+  // A failed read is no end of the list.
+  if (!got && std::ferror(f.list.get()) != 0) {
+    const int error = errno;
+    fail_fatal(*diag, METEO_ROW_UNREADABLE, "read error in ", f.file_name,
+               read_failure_text(error));
+  }
   if (!got) {
     end_flag = 1;
     close_list();

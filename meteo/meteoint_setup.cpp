@@ -3,6 +3,7 @@
 // description, the station files, the anisotropy (rotated coordinates of
 // cells and stations) and the average spacing of the stations.
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -126,7 +127,10 @@ void meteointerpol::set_up() {
 }
 
 void meteointerpol::read_section() {
-  if (!open_control_file()) fail_fatal(*diag, 28, "error opening ", control_path);
+  if (!open_control_file()) {
+    const int error = errno;
+    fail_fatal(*diag, 28, "error opening ", control_path, errno_text(error));
+  }
   const size_t blank = name.find_first_of(" \t");
   if (blank != std::string::npos) name.erase(blank);
   section_buffer = "[" + name + "]";
@@ -224,7 +228,10 @@ void meteointerpol::read_section() {
   sec.weight_code = weight_code_of(sec.idw_weight);
   sec.max_distance = sec.weight_code == 2000 ? sec.max_distance_read * sec.max_distance_read
                                              : sec.max_distance_read;
-  if (std::fclose(control.release()) != 0) fail_fatal(*diag, 11, "error closing ", control_path);
+  if (std::fclose(control.release()) != 0) {
+    const int error = errno;
+    fail_fatal(*diag, 11, "error closing ", control_path, errno_text(error));
+  }
 }
 
 void meteointerpol::read_scenario_rows(std::FILE* file) {

@@ -63,12 +63,12 @@ void meteointerpol::read_station_header(int file_index) {
   line_reader in;
   if (!in.open(f.file_name, 0)) {
     *diag << "[end-entry]";
-    fail_fatal(*diag, 49, "\nerror opening ", f.file_name);
+    fail_fatal(*diag, 49, "\nerror opening ", f.file_name, errno_text(in.error()));
   }
   std::string_view line;
   int n = 0;
   if (in.next(line) && in.next(line)) n = count_header_stations(line, leading);
-  if (!in.close()) fail_fatal(*diag, 50, "error closing ", f.file_name);
+  if (!in.close()) fail_fatal(*diag, 50, "error closing ", f.file_name, errno_text(in.error()));
   *diag << " (" << n << ") Stationen " << "[end-entry]";
 
   f.station_count = n;
@@ -82,7 +82,8 @@ void meteointerpol::read_station_header(int file_index) {
 
   // Lines 2 to 4 as one sequence of words: three times the leading words
   // and n numbers.
-  if (!in.open(f.file_name, 0)) fail_fatal(*diag, 49, "error opening file ", f.file_name);
+  if (!in.open(f.file_name, 0))
+    fail_fatal(*diag, 49, "error opening file ", f.file_name, errno_text(in.error()));
   in.next(line);
   std::vector<double>* targets[3] = {&f.altitude, &f.x, &f.y};
   int part = 0;
@@ -99,7 +100,7 @@ void meteointerpol::read_station_header(int file_index) {
       }
     }
   }
-  if (!in.close()) fail_fatal(*diag, 50, "error closing ", f.file_name);
+  if (!in.close()) fail_fatal(*diag, 50, "error closing ", f.file_name, errno_text(in.error()));
 }
 
 void meteointerpol::check_second_station_file() {
@@ -131,35 +132,42 @@ void meteointerpol::check_second_station_file() {
   }
 }
 
-void meteointerpol::seek_start_date(int file_index) {
-  station_file& f = stations[static_cast<size_t>(file_index)];
+bool meteointerpol::find_start_row(const std::string& file, line_reader& in,
+                                   std::string_view& line, int64_t& row_offset) {
   const record_date& start = start_date;
   *diag << "looking for starting date " << start.day << "." << start.month << "." << start.year
-        << " for " << name << " in " << f.file_name;
-  line_reader in;
-  if (!in.open(f.file_name, 0)) {
+        << " for " << name << " in " << file;
+  if (!in.open(file, 0)) {
     *diag << "[end-entry]";
-    fail_fatal(*diag, 49, "\nerror opening file ", f.file_name);
+    fail_fatal(*diag, 49, "\nerror opening file ", file, errno_text(in.error()));
   }
-  std::string_view line;
   for (int skipped = 0; skipped < 5 && in.next(line);) ++skipped;
-  bool found = false;
-  int64_t row_offset = in.offset();
   record_date date;
-  while (!found) {
+  for (;;) {
     row_offset = in.offset();
     if (!in.next(line)) break;
     // Lines before the start row that hold no date are no rows.
     if (!parse_row_date(line, date)) continue;
     date.year = station_year(date.year);
     if (date.day == 1 && (date.hour == 0 || date.hour > 23)) *diag << ".";
-    found = date == start;
+    if (date == start) return true;
   }
-  if (!found) {
-    if (in.failed()) {
-      *diag << "[end-entry]";
-      fail_fatal(*diag, METEO_ROW_UNREADABLE, "read error in ", f.file_name);
-    }
+  // A failed read is no missing date.
+  if (in.failed()) {
+    *diag << "[end-entry]";
+    fail_fatal(*diag, METEO_ROW_UNREADABLE, "read error in ", file,
+               read_failure_text(in.error()));
+  }
+  return false;
+}
+
+void meteointerpol::seek_start_date(int file_index) {
+  station_file& f = stations[static_cast<size_t>(file_index)];
+  const record_date& start = start_date;
+  line_reader in;
+  std::string_view line;
+  int64_t row_offset = 0;
+  if (!find_start_row(f.file_name, in, line, row_offset)) {
     *diag << "\nfile " << f.file_name << " dosnt contain date " << start.day << "."
           << start.month << "." << start.year << ", hour " << start.hour << "(feof)!"
           << "[end-entry]";
@@ -175,7 +183,7 @@ void meteointerpol::seek_start_date(int file_index) {
   f.uniform = 0;
   f.start_offset = row_offset;
   f.next_offset = in.offset();
-  if (!in.close()) fail_fatal(*diag, 50, "error closing ", f.file_name);
+  if (!in.close()) fail_fatal(*diag, 50, "error closing ", f.file_name, errno_text(in.error()));
   f.date = start;
 }
 
@@ -183,7 +191,7 @@ void meteointerpol::refill_station_buffer(int file_index) {
   station_file& f = stations[static_cast<size_t>(file_index)];
   line_reader in;
   if (!in.open(f.file_name, f.next_offset))
-    fail_fatal(*diag, 49, "\nerror opening file ", f.file_name);
+    fail_fatal(*diag, 49, "\nerror opening file ", f.file_name, errno_text(in.error()));
   ++f.fills;
   const int n = f.station_count;
   const size_t per_row = static_cast<size_t>(n) + 1;
@@ -193,7 +201,9 @@ void meteointerpol::refill_station_buffer(int file_index) {
   while (f.held < f.capacity) {
     station_row& row = f.rows[static_cast<size_t>(f.held)];
     if (!in.next(line)) {
-      if (in.failed()) fail_fatal(*diag, METEO_ROW_UNREADABLE, "read error in ", f.file_name);
+      if (in.failed())
+        fail_fatal(*diag, METEO_ROW_UNREADABLE, "read error in ", f.file_name,
+                   read_failure_text(in.error()));
       // The file ends: the empty row ends the data.
       row = station_row{};
       ++f.held;
@@ -216,7 +226,7 @@ void meteointerpol::refill_station_buffer(int file_index) {
   }
   f.buffer_index = f.held > 0 ? 1 : 0;
   f.next_offset = in.offset();
-  if (!in.close()) fail_fatal(*diag, 50, "error closing ", f.file_name);
+  if (!in.close()) fail_fatal(*diag, 50, "error closing ", f.file_name, errno_text(in.error()));
 }
 
 void meteointerpol::next_station_row(int file_index) {

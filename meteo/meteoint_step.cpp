@@ -541,13 +541,7 @@ double meteointerpol::interpolate_at_point(double *buffer, double x, double y,
     // The cell's look-up corners, elevation and grid value live on the
     // process that owns the cell: it evaluates, the others take its value.
     const bool holds_row = row >= first_row && row <= last_row;
-    const bool owns =
-        holds_row && (mpi_regions == nullptr ||
-                      static_cast<int>((*mpi_regions)[row][col]) == rank ||
-                      (*zone_grid)[row][col] == nodata);
-    int owner = owns ? rank : process_count;
-    if (process_count > 1)
-      MPI_Allreduce(MPI_IN_PLACE, &owner, 1, MPI_INT, MPI_MIN, MPI_COMM_WORLD);
+    const int owner = cell_owner(row, col, holds_row);
     if (owner == rank || process_count == 1) {
       const double zc =
           elevation != nullptr && holds_row ? (*elevation)[row][col] : z;
@@ -567,13 +561,43 @@ double meteointerpol::interpolate_at_point(double *buffer, double x, double y,
     else if (owner >= process_count)
       value = invalid_marker(sec.nodata_bound);
   }
+  // Collective for scenario grids: taken before a process may return early.
+  const double scenario =
+      sec.scenario_switch == 1 ? scenario_at_point(row, col, x, y) : 0.0;
   if (value < -sec.nodata_bound)
     return value;
   const postprocess_settings post{sec.scaling,           sec.lower_limit,
                                   sec.replacement_below, sec.upper_limit,
                                   sec.replacement_above, sec.scenario_switch,
                                   sec.scenario_method};
-  const double scenario =
-      sec.scenario_switch == 1 ? scenario_value(row, col, x, y) : 0.0;
   return postprocess_value(value, post, scenario, false, 1.0);
+}
+
+int meteointerpol::cell_owner(int row, int col, bool holds_row) const {
+  // A row may be shared: of its cells a process owns those of its region.
+  const bool owns =
+      holds_row && (mpi_regions == nullptr ||
+                    static_cast<int>((*mpi_regions)[row][col]) == rank ||
+                    (*zone_grid)[row][col] == nodata);
+  int owner = owns ? rank : process_count;
+  if (process_count > 1)
+    MPI_Allreduce(MPI_IN_PLACE, &owner, 1, MPI_INT, MPI_MIN, MPI_COMM_WORLD);
+  return owner;
+}
+
+double meteointerpol::scenario_at_point(int row, int col, double x, double y) {
+  if (sec.scenario_method != 5 && sec.scenario_method != 6)
+    return scenario_value(row, col, x, y);
+  // The month's scenario grid holds only the process's own rows, and of a
+  // shared row only its own cells: the owner reads it, the others take its value.
+  const bool holds_row = scenario_grid && row >= scenario_grid.first_row() &&
+                         row <= scenario_grid.last_row();
+  if (process_count == 1)
+    return holds_row ? scenario_value(row, col, x, y) : 0.0;
+  const int owner = cell_owner(row, col, holds_row);
+  if (owner == process_count)
+    return 0.0;
+  double scenario = owner == rank ? scenario_value(row, col, x, y) : 0.0;
+  MPI_Bcast(&scenario, 1, MPI_DOUBLE, owner, MPI_COMM_WORLD);
+  return scenario;
 }

@@ -6,6 +6,7 @@
 #include "meteo/precicorr.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 
@@ -62,8 +63,10 @@ precicorrclass::precicorrclass(int &status, DiagStream *diag_stream,
 }
 
 void precicorrclass::read_section() {
-  if (!open_control_file())
-    fail_fatal(*diag, 28, "error opening ", control_path);
+  if (!open_control_file()) {
+    const int error = errno;
+    fail_fatal(*diag, 28, "error opening ", control_path, errno_text(error));
+  }
   std::FILE *file = control_file();
   seek_section("[" + name + "]", true);
   read_value(file, "%d", do_it, "do_it fuer ", section_buffer);
@@ -75,8 +78,10 @@ void precicorrclass::read_section() {
   read_value(file, "%lf", snow_constant, "Konstante Schnee fuer ",
              section_buffer);
   read_value(file, "%lf", snow_slope, "Anstieg Schnee fuer ", section_buffer);
-  if (std::fclose(control.release()) != 0)
-    fail_fatal(*diag, 11, "error closing ", control_path);
+  if (std::fclose(control.release()) != 0) {
+    const int error = errno;
+    fail_fatal(*diag, 11, "error closing ", control_path, errno_text(error));
+  }
 }
 
 meteointerpol *precicorrclass::input_at(int position) const {

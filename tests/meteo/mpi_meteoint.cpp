@@ -115,4 +115,61 @@ TEST(MeteoIntMpi, SetUpIsTheSameOnAnyNumberOfProcesses) {
   MPI_Barrier(MPI_COMM_WORLD);
 }
 
+// Scenario method 6 adds the month's scenario grid at the point's cell. The
+// grid holds only the own rows of each process, so a point on another
+// process's rows must take the value of the process that holds them.
+TEST(MeteoIntMpi, ScenarioGridAtAPointIsTheSameOnEveryProcess) {
+  std::string scenario_rows;
+  for (int r = 1; r <= ROWS; ++r) {
+    for (int c = 1; c <= COLS; ++c) scenario_rows += std::to_string(10 * r + c) + " ";
+    scenario_rows += "\n";
+  }
+  std::string months;
+  for (int m = 1; m <= 12; ++m) months += "$dir//scen.asc\n";
+  control_parts parts;
+  parts.transition =
+      "1000\n[temperature]\n1 method\n$dir//st.txt\nregr.txt name of the regression file\n"
+      "result.asc name of the result grid in\n0 grid write code\n1 scaling\n"
+      "t.sta 0 name of the statistic result file in\n9999 nodata value in\n2 idw-weight\n"
+      "0.5 fraction\n5000 maximum distance\n0 slope\n1 anisotropy b/a\n-100 l\n-90 u\n"
+      "100 l\n90 u\n1 SzenUse\n6 SzenMeth in\n" +
+      months;
+  // Four stations of one value: the IDW part is 7 wherever the point lies.
+  const std::string stations =
+      "stations\nYY MM DD HH 400 520 610 700\nYY MM DD HH 50 250 450 150\n"
+      "YY MM DD HH 50 150 650 450\nYY MM DD HH a b c d\n2001 1 1 0 7 7 7 7\n"
+      "2001 1 1 1 7 7 7 7\n";
+  settings_setup run(parts, {{"zones.asc", zone_text()},
+                             {"dem.asc", dem_text()},
+                             {"st.txt", stations},
+                             {"scen.asc", text_grid_of(scenario_rows, COLS, ROWS)}});
+  ASSERT_EQ(run.code, 0) << run.cap.console();
+  const settings_context& ctx = run.settings->export_settings();
+  int free_index = 1;
+  while (run.store[free_index].grid_name) ++free_index;
+  int status = -1;
+  input_ptr input(new meteointerpol(status, run.cap.diag.get(), &run.registry, 200,
+                                    "temperature", &run.store, ctx, free_index));
+  ASSERT_EQ(status, 0) << run.cap.console();
+
+  // Cells (row, col) from the first to the last row of the basin, each asked at its
+  // centre; the grid has its lower-left corner at (0, 0).
+  const int cells[][2] = {{2, 2}, {3, 7}, {5, 4}, {7, 1}, {8, 1}, {8, 6}};
+  std::vector<double> buffer(5);
+  for (const auto& cell : cells) {
+    const int r = cell[0];
+    const int c = cell[1];
+    SCOPED_TRACE(std::to_string(r) + "," + std::to_string(c));
+    const double x = 100.0 * (c - 1) + 50;
+    const double y = 100.0 * (ROWS - r) + 50;
+    const double value = input->interpolate_at_point(buffer.data(), x, y, 600);
+    EXPECT_NEAR(value, 7 + 10 * r + c, 1e-9);
+    double on_zero = value;
+    MPI_Bcast(&on_zero, 1, MPI_DOUBLE, 0, MPI_COMM_WORLD);
+    EXPECT_EQ(value, on_zero);
+  }
+  input.reset();
+  MPI_Barrier(MPI_COMM_WORLD);
+}
+
 }  // namespace
