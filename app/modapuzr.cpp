@@ -236,6 +236,7 @@ void ModellApplication::build_modules(int argc, char** argv) {
       {"unsaturated zone",
        [](app& a, const command_line&) {
          unsatzonmodellklasse& built = a.build_module(a.unsat, "unsatzon_model", a.substeps);
+         built.set_soil_table(a.settings_object->writable_soil_table());
          built.compute_max_pumping();
          built.select_input_grid(a.interception_before_snow);
        }},

@@ -202,6 +202,9 @@ class defaultini : private settings_context_holder, public modelobject {
   int64_t start_year_value() const { return start_year; }
   int february_days() const { return month_days[2]; }
   const grid_matrix* ice_firn() const { return ice_firn_grid; }
+  // The soil table for the one module that completes it (the unsaturated
+  // zone); every other user reads it through the settings context.
+  soil_table_t* writable_soil_table() { return &soil_entries; }
 
  protected:
   // The class tables, read from the open control file.

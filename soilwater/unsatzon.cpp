@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "modelbase/diagstream.h"
+#include "modelbase/gridstore.h"
+#include "soilwater/unsatzon_heat.h"
 #include "tables/soiltable.h"
 
 namespace {
@@ -19,13 +21,15 @@ constexpr const char* NO_FLOW_TIMES_INFO =
 }  // namespace
 
 unsatzonmodellklasse::unsatzonmodellklasse(int& status, DiagStream* diag_stream,
-                                           statistics_registry* /*registry*/, int /*registry_size*/,
+                                           statistics_registry* registry_in, int registry_size_in,
                                            const std::string& section, grid_store* store_in,
                                            const settings_context& settings, int substeps_in)
     : teilmodellklasse(diag_stream, section, store_in, settings, substeps_in, 1) {
   run_constructor_body(status, [&] {
     if (flow_control == 0) return;
     write_source_banner(*diag, "unsatzon", __DATE__, __TIME__);
+    registry = registry_in;
+    registry_size = registry_size_in;
     // Every cell loop of the module asks "MPIRegions" whether a cell is its
     // own: a run without it is refused here, before anything is read.
     require_grid("MPIRegions");
@@ -36,18 +40,49 @@ unsatzonmodellklasse::unsatzonmodellklasse(int& status, DiagStream* diag_stream,
     read_heat_transfer();
     read_tuning();
     read_permafrost();
+    link_grids();
+    build_first_statistics();
     if (modelobject::settings().soil_table != nullptr)
       for (size_t t = 1; t < modelobject::settings().soil_table->size(); ++t)
         layer_count = std::max(layer_count, (*modelobject::settings().soil_table)[t].layer_count);
+    // Every column needs a table and at least two layers: one above the
+    // groundwater table and the one that holds it.
+    if (layer_count < 2)
+      fail_fatal(*diag, 17, "in modul ", name, ":\nthe soil table has ", layer_count,
+                 " layers, the soil columns need at least 2\n");
+    create_grids();
+    convert_ponding_limit();
+    set_initial_state();
+    if (params.drainage_switch == 1)
+      build_statistic(unsatzon_statistic::qdrain,
+                      params.stat_files[static_cast<size_t>(unsatzon_stat_file::qdrain)]);
+    if (params.pond_switch == 1)
+      build_statistic(unsatzon_statistic::pond,
+                      params.stat_files[static_cast<size_t>(unsatzon_stat_file::pond)]);
     const bool flow_times = store != nullptr && find_grid("flow_times") > 0;
     if (!flow_times) diag_entry(*diag, NO_FLOW_TIMES_INFO);
     params.variant_tag = make_variant_tag(
         flow_times, modelobject::settings().irrigation_table != nullptr, params.surface_interaction,
         params.drainage_switch, params.clay_switch, params.pond_switch);
     create_control_cell_outputs();
+    set_up_glacier_records();
+    write_start_report();
+    // Element 0 of the unit list is a placeholder: units exist from element 1.
+    const std::vector<hru_entry>* units = modelobject::settings().hru_list;
+    if (units != nullptr && units->size() > 1)
+      for (const char* n : {"HydrologicResponseUnits", "MasterHydrologicResponseUnits"})
+        if (links.count(n) == 0) links[n] = (*store)[require_grid(n)].grid;
     warn_not_built(
-        "it reads its sections and builds no grids, soil state, statistics or start report");
+        "its set-up is built, its time step is not: it computes no soil water per step and "
+        "hands out no runoff");
   });
+}
+
+void unsatzonmodellklasse::set_soil_table(std::vector<soil_entry>* table) {
+  if (flow_control == 0 || table == nullptr || table->empty()) return;
+  (*table)[0].layer_count = layer_count;
+  if (params.heat_flow_control <= 0) return;
+  for (size_t t = 1; t < table->size(); ++t) complete_soil_heat_values((*table)[t], params);
 }
 
 void unsatzonmodellklasse::init_tracers(int& status, int, tracer_entry*, statistics_registry*,

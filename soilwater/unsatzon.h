@@ -1,26 +1,34 @@
 // unsatzonmodellklasse: soil-water movement in the soil columns by the
 // Richards equation with heat transfer and frozen soil, and the runoff of
-// every subbasin. Built so far: when active, the module ranks the zones of
-// its own zone grid "zonegrid_soilmodel", whose table irrigation,
-// groundwater and routing read in place of the settings' one, and reads its
-// sections "[unsatzon_model]", "[heat_transfer]", "[unsatzon_tuning]" and
-// "[permafrost]" into its parameter set. Its grids, soil state, statistics
-// and start report are not built yet (the per-cell kernels are, in
-// unsatzon_means.h, unsatzon_initial_state.h, unsatzon_statistics.h); it
-// hands out no runoff arrays and computes nothing per step.
+// every subbasin. Built so far: the set-up. When active, the module ranks
+// the zones of its own zone grid "zonegrid_soilmodel", whose table
+// irrigation, groundwater and routing read in place of the settings' one,
+// reads its sections "[unsatzon_model]", "[heat_transfer]",
+// "[unsatzon_tuning]" and "[permafrost]", links the grids of other modules,
+// publishes its own grids and stacks with the starting soil state
+// (unsatzon_setup.cpp), and builds its statistics, control-cell files,
+// glacier records and start report (unsatzon_outputs.cpp). Its time step is
+// not built: it hands out no runoff arrays and computes nothing per step.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "modelbase/zonalstat.h"
+#include "soilwater/unsatzon_glacier.h"
 #include "soilwater/unsatzon_section.h"
+#include "soilwater/unsatzon_statistics.h"
 #include "submodel/runoffrecords.h"
 #include "submodel/teilmod.h"
 
 class DiagStream;
 class grid_store;
+struct soil_entry;
 
 // Rows of one control-cell file waiting to be written: entries 1..capacity
 // of values_per_row values each with their dates (entry 0 unused).
@@ -62,6 +70,24 @@ class unsatzonmodellklasse : public teilmodellklasse {
   // (hhyd, otherdata, theta, q_bottom, etr, interflow, temperature); empty
   // on a process that does not own the control cell.
   const std::vector<control_cell_buffer>& get_control_cell_buffers() const { return cell_buffers; }
+  // The statistic built for which, null when its condition does not hold.
+  // Store index of "ETR2ETP": positive when the module created it, negative
+  // when another module did, 0 without an irrigation table.
+  int get_etr2etp_index() const { return etr2etp_index; }
+  // Per subbasin 0..n its glacier shares; empty without a glacier model.
+  const std::vector<subbasin_glacier_record>& get_glacier_records() const {
+    return glacier_records;
+  }
+  const zonalstatistic* get_statistic(unsatzon_statistic which) const {
+    return statistics[static_cast<size_t>(which)].get();
+  }
+  // Hands over the settings object's soil table, which stays its owner: the
+  // settings give the modules the table read-only, and only this module
+  // completes it. Entry 0 gets the layer count L; with heat transfer the open
+  // heat values of every soil type take the module's defaults and the
+  // freezing tables are built. Called by the application right after the
+  // construction; does nothing while the module is inactive.
+  void set_soil_table(std::vector<soil_entry>* table);
   // 1 when the groundwater module is active.
   void set_groundwater_flag(int flag) { groundwater_flag = flag; }
 
@@ -112,10 +138,62 @@ class unsatzonmodellklasse : public teilmodellklasse {
   // owns the control cell.
   void create_control_cell_outputs();
 
+  // Set-up of the grids (unsatzon_setup.cpp): links to other modules' grids,
+  // own grids and stacks in their store entries, and their starting values.
+  void link_grids();
+  void create_grids();
+  void convert_ponding_limit();
+  void set_initial_state();
+  // The cell is inside the zone grid and owned by this process.
+  bool own_cell(int row, int col) const;
+  // Own cells get value, the other cells of each row's zone span nodata.
+  void fill_own_cells(grid_matrix& grid, double value) const;
+  // Allocates (unless read) and registers one own grid or stack.
+  struct own_grid {
+    grid_matrix grid;
+    stack_matrix stack;
+    int index = 0;
+  };
+  own_grid& add_own_grid(const std::string& grid_name, const std::string& file_name, int write_code,
+                         int first, int last, bool stack, int levels);
+  void read_own_stack(const std::string& grid_name, const grid_file& file);
+  void read_own_grid(const std::string& grid_name, const grid_file& file, bool keep_full,
+                     bool with_halo);
+
+  // Outputs (unsatzon_outputs.cpp): one zonal statistic with its header, and
+  // the soil-water report at model start.
+  void build_statistic(unsatzon_statistic which, const statistics_file& file);
+  void build_first_statistics();
+  void write_start_report();
+  // Glacier links and the per-subbasin glacier records, built on process 0
+  // and broadcast.
+  void set_up_glacier_records();
+
   unsatzon_parameters params;
   std::vector<control_cell_buffer> cell_buffers;
   int layer_count = 0;
   const grid_matrix* permafrost_thaw_depth = nullptr;  // "PermafrostThawDepth"
+  // Grids of other modules, by name; a required one is never null.
+  std::map<std::string, const grid_matrix*> links;
+  // The module's own grids and stacks by name; nodes never move, so the
+  // store keeps pointers to them.
+  std::map<std::string, own_grid> own;
+  // Store entries of the own grids, in their order.
+  std::map<std::string, int> planned_entries;
+  // "ETR2ETP": its store index, negative when another module owns it.
+  int etr2etp_index = 0;
+  bool heat_flux_lower_boundary = false;
+  bool silting_up_storage_linked = false;  // "SurfStorSiltingUp" instead of direct runoff
+  bool temperature_start_pending = false;
+  int vegetation_layers = 1;
+  const grid_matrix* glacier_fraction = nullptr;         // "GlacierizedCells" or "ice_firn"
+  const grid_matrix* glacier_fraction_old = nullptr;     // "GlacierizedCellsOld"
+  std::vector<subbasin_glacier_record> glacier_records;  // 0..n, empty without glaciers
+  // Per statistic its own zone records and the statistic itself.
+  std::array<std::vector<zone_record>, static_cast<size_t>(unsatzon_statistic::count)>
+      statistic_zones;
+  std::array<std::unique_ptr<zonalstatistic>, static_cast<size_t>(unsatzon_statistic::count)>
+      statistics;
   std::vector<zone_record> own_zones;
   std::vector<int> own_zone_index;
   int own_zone_count = 0;

@@ -2,7 +2,6 @@
 // header lines, and their row buffers sized, on the process that owns it.
 #include "soilwater/unsatzon.h"
 #include "soilwater/unsatzon_statistics.h"
-#include "tables/multilayer.h"
 
 void unsatzonmodellklasse::create_control_cell_outputs() {
   const int r = params.control_row;
@@ -10,9 +9,6 @@ void unsatzonmodellklasse::create_control_cell_outputs() {
   if (r <= 0 || c <= 0 || mpi_regions == nullptr || r >= mpi_regions->pointer_count() ||
       (*mpi_regions)[r] == nullptr || (*mpi_regions)[r][c] != rank)
     return;
-  const multilayer_table_t* multilayer = modelobject::settings().multilayer_table;
-  const int vegetation_layers =
-      multilayer != nullptr && multilayer->size() > 1 ? (*multilayer)[1].layer_count : 1;
   using cf = unsatzon_cell_file;
   auto file_of = [this](cf file) { return params.cell_files[static_cast<size_t>(file)]; };
   std::vector<control_cell_target> files = {{control_cell_file::hhyd, file_of(cf::hhyd)},

@@ -3,17 +3,9 @@
 // of a bool and two doubles (24 bytes).
 #pragma once
 
-#include <cstddef>
 #include <vector>
 
-struct subbasin_glacier_record {
-  bool glacierized = false;  // a cell of the subbasin has a glacier fraction above 0
-  double glacier_sum = 0;    // [cells] sum of the glacierized fractions
-  double free_sum = 0;       // [cells] sum of the non-glacierized fractions
-};
-static_assert(offsetof(subbasin_glacier_record, glacier_sum) == 8);
-static_assert(offsetof(subbasin_glacier_record, free_sum) == 16);
-static_assert(sizeof(subbasin_glacier_record) == 24);
+#include "submodel/runoffrecords.h"
 
 // Adds one cell of glacier fraction g to its subbasin's record.
 void add_glacier_cell(subbasin_glacier_record& record, double g) noexcept;
