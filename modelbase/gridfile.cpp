@@ -85,9 +85,7 @@ void read_text_header(grid_source& src, const std::string& path) {
 // large) for the cells it declares, stop the reading before anything is sized
 // by them.
 void check_declared_grid(grid_source& src, const std::string& path) {
-  std::string problem = impossible_measure_text(src.header, path);
-  if (problem.empty())
-    problem = grid_size_text(src.format, src.header, open_file_bytes(src.file.get()), path);
+  const std::string problem = declared_grid_text(src.format, src.header, src.file.get(), path);
   if (!problem.empty()) throw file_failure{22, problem};
 }
 
@@ -385,8 +383,7 @@ void modelobject::read_grid(const std::string& file_name, grid_matrix& grid, int
       // Whatever the fill mode, the file's nodata never reads as a value.
       replace_file_nodata(grid, 1, nrows, ncols, src.header.nodata, nodata);
       if (fill_mode == 1 || fill_mode == 2) {
-        const hole_fill_params params{fill_mode, fill_value, report_holes, src.header.nodata,
-                                      nodata};
+        const hole_fill_params params{fill_mode, fill_value, report_holes, nodata};
         fill_holes(*diag, path, grid, model, store != nullptr ? (*store)[1].grid : nullptr, params,
                    verbose);
       }

@@ -449,6 +449,13 @@ long long open_file_bytes(std::FILE* file) {
   return static_cast<long long>(info.st_size);
 }
 
+std::string declared_grid_text(grid_format format, const grid_header& header, std::FILE* file,
+                               const std::string& path) {
+  const std::string problem = impossible_measure_text(header, path);
+  if (!problem.empty()) return problem;
+  return grid_size_text(format, header, open_file_bytes(file), path);
+}
+
 std::string tail35(const std::string& text) {
   return text.size() > 35 ? text.substr(text.size() - 35) : text;
 }

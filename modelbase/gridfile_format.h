@@ -178,6 +178,10 @@ std::string grid_size_text(grid_format format, const grid_header& header, long l
                            const std::string& path);
 // Bytes of an open file (by its descriptor); -1 when unknown.
 long long open_file_bytes(std::FILE* file);
+// The entry of a grid header no grid can have, or of an open grid file too
+// small (or, binary, too large) for the cells it declares; empty when it fits.
+std::string declared_grid_text(grid_format format, const grid_header& header, std::FILE* file,
+                               const std::string& path);
 
 // The last 35 characters of a name (all of a shorter one).
 std::string tail35(const std::string& text);

@@ -38,7 +38,6 @@ hole_fill_result fill_grid_holes(grid_matrix& grid, int nrows, int ncols, const 
   hole_fill_result result;
   const size_t width = static_cast<size_t>(ncols) + 1;
   std::vector<double> work(static_cast<size_t>(nrows + 1) * width, p.model_nodata);
-  replace_file_nodata(grid, 1, nrows, ncols, p.file_nodata, p.model_nodata);
   for (int r = 1; r <= nrows; ++r)
     std::copy(grid[r] + 1, grid[r] + ncols + 1, work.data() + static_cast<size_t>(r) * width + 1);
   const bool search = p.fill_mode == 1 && p.report_holes;

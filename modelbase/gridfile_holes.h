@@ -11,7 +11,6 @@ struct hole_fill_params {
   int fill_mode = 0;            // 1 neighbours (with report_holes) or fill_value; 2 fill_value
   double fill_value = 0;        // value given to holes
   bool report_holes = false;    // search neighbours, report each hole
-  double file_nodata = -9999;   // nodata value of the file
   double model_nodata = -9999;  // nodata value of the model (and of the zone grid)
 };
 
@@ -43,8 +42,8 @@ bool find_hole_value(const grid_matrix& grid, int nrows, int ncols, int row, int
 void replace_file_nodata(grid_matrix& grid, int first, int last, int ncols, double file_nodata,
                          double model_nodata);
 
-// Rows and columns 1..nrows, 1..ncols of grid (all present). Cells holding the
-// file's nodata get the model's first. A hole is a cell with the model's
+// Rows and columns 1..nrows, 1..ncols of grid (all present), whose cells of
+// the file's nodata already hold the model's (replace_file_nodata). A hole is a cell with the model's
 // nodata where the zone grid has data. When at least one hole is found every
 // cell is rewritten: holes with their new value, cells outside the zone grid's
 // data with nodata. On a hole too big the grid keeps its values (nodata

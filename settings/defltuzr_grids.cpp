@@ -199,8 +199,7 @@ void defaultini::read_grid_header(int& cols, int& rows, double& xll, double& yll
   }
   // The measures size every grid of the run: nothing impossible, and no more
   // cells than the file can hold.
-  std::string problem = impossible_measure_text(header, path);
-  if (problem.empty()) problem = grid_size_text(format, header, open_file_bytes(file.get()), path);
+  const std::string problem = declared_grid_text(format, header, file.get(), path);
   if (!problem.empty()) fail_fatal(*diag, 22, problem);
   cols = static_cast<int>(header.ncols);
   rows = static_cast<int>(header.nrows);

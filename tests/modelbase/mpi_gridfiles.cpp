@@ -141,7 +141,7 @@ TEST(GridFilesMpi, HolesFilledByProcessZeroReachTheirOwners) {
     for (int r = 1; r <= f.run.nrows; ++r)
       for (int c = 1; c <= f.run.ncols; ++c) zone[r][c] = f.valid(r, c) ? 1 : N;
     const hole_fill_result result =
-        fill_grid_holes(file, f.run.nrows, f.run.ncols, &zone, {1, 0.5, report, N, N});
+        fill_grid_holes(file, f.run.nrows, f.run.ncols, &zone, {1, 0.5, report, N});
     EXPECT_EQ(result.count, 3);
     expect_own_cells(
         f, grid, true, [&](int r, int c) { return file[r][c]; }, "fill");

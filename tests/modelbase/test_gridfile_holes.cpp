@@ -97,7 +97,8 @@ TEST(HoleFilling, ModesDecideTheFillValue) {
   for (const row& r : rows) {
     grid_matrix g = grid_of(alloc, file);
     grid_matrix zone = grid_of(alloc, zone_rows);
-    const hole_fill_params p{r.mode, 0.5, r.report, -1, N};
+    replace_file_nodata(g, 1, 2, 3, -1, N);
+    const hole_fill_params p{r.mode, 0.5, r.report, N};
     const hole_fill_result result = fill_grid_holes(g, 2, 3, &zone, p);
     EXPECT_EQ(result.count, 2) << r.mode;
     EXPECT_FALSE(result.too_big);
@@ -118,7 +119,7 @@ TEST(HoleFilling, FilledHolesNeverFeedOthers) {
   // if filled values fed the search, but finds (1,3) in the read grid.
   grid_matrix g = grid_of(alloc, {{N, N, 6}, {N, N, 9}});
   grid_matrix zone = grid_of(alloc, {{1, 1, 1}, {N, N, 1}});
-  const hole_fill_result result = fill_grid_holes(g, 2, 3, &zone, {1, 0, true, N, N});
+  const hole_fill_result result = fill_grid_holes(g, 2, 3, &zone, {1, 0, true, N});
   EXPECT_EQ(result.count, 2);
   EXPECT_EQ(rows_of(g, 2, 3), (std::vector<std::vector<double>>{{9, 6, 6}, {N, N, 9}}));
 }
@@ -128,10 +129,10 @@ TEST(HoleFilling, CellsOutsideTheZoneBecomeNodataOnlyWhenAHoleWasFound) {
   allocator alloc(*cap.diag);
   grid_matrix zone = grid_of(alloc, {{1, 1, N}});
   grid_matrix whole = grid_of(alloc, {{3, 4, 5}});
-  EXPECT_EQ(fill_grid_holes(whole, 1, 3, &zone, {1, 0, false, N, N}).count, 0);
+  EXPECT_EQ(fill_grid_holes(whole, 1, 3, &zone, {1, 0, false, N}).count, 0);
   EXPECT_EQ(rows_of(whole, 1, 3), (std::vector<std::vector<double>>{{3, 4, 5}}));
   grid_matrix holed = grid_of(alloc, {{3, N, 5}});
-  EXPECT_EQ(fill_grid_holes(holed, 1, 3, &zone, {1, 7, false, N, N}).count, 1);
+  EXPECT_EQ(fill_grid_holes(holed, 1, 3, &zone, {1, 7, false, N}).count, 1);
   EXPECT_EQ(rows_of(holed, 1, 3), (std::vector<std::vector<double>>{{3, 7, N}}));
 }
 
@@ -143,7 +144,7 @@ TEST(HoleFilling, AHoleWithoutDataWithinTenRingsStopsTheFilling) {
   grid_matrix g = grid_of(alloc, values);
   grid_matrix zone =
       grid_of(alloc, std::vector<std::vector<double>>(2, std::vector<double>(30, 1)));
-  const hole_fill_result result = fill_grid_holes(g, 2, 30, &zone, {1, 0, true, N, N});
+  const hole_fill_result result = fill_grid_holes(g, 2, 30, &zone, {1, 0, true, N});
   ASSERT_TRUE(result.too_big);
   // Row 1 is the row j = k of ring k around (1, c), covering columns
   // c-k..c+k, so (1,1) is within ring 10 for c <= 11; the first hole beyond
