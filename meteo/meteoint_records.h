@@ -46,6 +46,12 @@ int16_t uniform_flag(const double* values, int n, double nodata);
 int additional_columns_of(std::string_view line);
 // The first word of a line; empty when there is none.
 std::string_view first_word(std::string_view line);
+// The searches for a start date print a progress dot at each month's first row.
+inline bool is_progress_dot_date(const record_date& date) {
+  return date.day == 1 && (date.hour == 0 || date.hour > 23);
+}
+// A line without any word.
+inline bool is_blank(std::string_view line) { return first_word(line).empty(); }
 
 // Walks the words of a line (separated by blanks, tabs and other white space).
 class word_cursor {

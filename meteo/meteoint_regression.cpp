@@ -16,10 +16,8 @@
 
 namespace {
 
-bool is_blank(std::string_view line) { return first_word(line).empty(); }
-
 void write_progress_dot(DiagStream& diag, const record_date& date) {
-  if (date.day == 1 && (date.hour == 0 || date.hour > 23)) diag << ".";
+  if (is_progress_dot_date(date)) diag << ".";
 }
 
 }  // namespace

@@ -389,9 +389,7 @@ void meteointerpol::create_statistics() {
 void meteointerpol::make_rotated_coordinates() {
   if (!is_station_method() || !(sec.anisotropy_ratio < 1)) return;
   x_rotated_index = first_free_store_entry(1);
-  y_rotated_index = x_rotated_index + 1;
-  if (y_rotated_index >= GRID_STORE_FULL || (*store)[y_rotated_index].grid_name)
-    y_rotated_index = first_free_store_entry(x_rotated_index + 1);
+  y_rotated_index = first_free_store_entry(x_rotated_index + 1);
   x_rotated_grid = matrix(first_row, last_row, 1, ncols, nrows);
   y_rotated_grid = matrix(first_row, last_row, 1, ncols, nrows);
   register_grid(x_rotated_index, "", &x_rotated_grid, nullptr, 0, "CoordXRot_" + name, 0,
@@ -417,14 +415,15 @@ void meteointerpol::make_rotated_coordinates() {
 }
 
 void meteointerpol::setup_weighting() {
-  sec.weight_code = weight_code_of(sec.idw_weight);
   if (!is_station_method()) return;
-  for (int k = 0; k < station_files; ++k) {
+  if (station_files > 0) {
     // Written so that a value that is no number is refused as well.
     if (!(sec.anisotropy_slope >= -HALF_PI && sec.anisotropy_slope <= HALF_PI))
       fail_fatal(*diag, 54, "anisotropy slope has to range from -90 to +90 degree \n");
     if (!(sec.anisotropy_ratio > 0 && sec.anisotropy_ratio <= 1))
       fail_fatal(*diag, 54, "ratio of anisotropy has to range from +1 to >0 liegen");
+  }
+  for (int k = 0; k < station_files; ++k) {
     station_file& file = stations[static_cast<size_t>(k)];
     const int n = file.station_count;
     file.x_rotated = file.x;

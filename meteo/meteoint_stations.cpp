@@ -14,8 +14,6 @@
 
 namespace {
 
-bool is_blank(std::string_view line) { return first_word(line).empty(); }
-
 int64_t key_of(const record_date& d) { return time_key(d.year, d.month, d.day, d.hour); }
 
 }  // namespace
@@ -149,7 +147,7 @@ bool meteointerpol::find_start_row(const std::string& file, line_reader& in,
     // Lines before the start row that hold no date are no rows.
     if (!parse_row_date(line, date)) continue;
     date.year = station_year(date.year);
-    if (date.day == 1 && (date.hour == 0 || date.hour > 23)) *diag << ".";
+    if (is_progress_dot_date(date)) *diag << ".";
     if (date == start) return true;
   }
   // A failed read is no missing date.

@@ -480,7 +480,6 @@ void meteointerpol::interpolate(int64_t hour, int64_t day, int64_t month,
   if (method == 9)
     read_method9_grid();
   if (mpi_regions == nullptr) {
-    find_grid("MPIRegions");
     mpi_regions = (*store)[require_grid("MPIRegions")].grid;
   }
   statistic->clear_step_sums();

@@ -256,7 +256,6 @@ void precicorrclass::correct_precipitation_grid() {
   if (do_it == 0 || precipitation_grid == nullptr)
     return;
   if (mpi_regions == nullptr) {
-    find_grid("MPIRegions");
     mpi_regions = (*store)[require_grid("MPIRegions")].grid;
   }
   // The validity bound of each grid: its interpolator's -N, and with none
