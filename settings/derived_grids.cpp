@@ -30,15 +30,6 @@ constexpr int CELL_SIZE_CODE = 66;
 
 // ---- helpers of the derived grids ----
 
-grid_matrix& derived_grids::create_grid(int index, const std::string& file_name,
-                                        const std::string& grid_name, int first, int last) {
-  grid_matrix& grid = own_grid(index);
-  grid = settings.matrix(first, last, 1, ncols(), nrows());
-  for (int r = first; r <= last; ++r) std::fill(grid[r] + 1, grid[r] + ncols() + 1, nodata());
-  settings.register_grid(index, file_name, &grid, nullptr, 0, grid_name, 0, first, last);
-  return grid;
-}
-
 void derived_grids::write_once(int index) {
   grid_entry& entry = store()[index];
   entry.units = 1;

@@ -57,10 +57,6 @@ class derived_grids : public settings_part {
   const std::vector<region_centroid>& region_centroids() const { return region_table; }
 
  private:
-  // Registers a new grid of the settings object at index with write code 0
-  // over rows first..last, every cell nodata.
-  grid_matrix& create_grid(int index, const std::string& file_name, const std::string& grid_name,
-                           int first, int last);
   // Writes a created grid once under its file name (units digit 1 for one
   // output_grid call).
   void write_once(int index);

@@ -80,6 +80,10 @@ class settings_part {
   // index: it lives until the settings object is released, after the store
   // entries that point at it.
   grid_matrix& own_grid(int index) const;
+  // Registers a new grid of the settings object at index with write code 0
+  // over rows first..last, every cell nodata.
+  grid_matrix& create_grid(int index, const std::string& file_name, const std::string& grid_name,
+                           int first, int last) const;
   stack_matrix& own_stack(int key) const;
   // The registered-grid count grows by added entries of the settings object.
   void count_registered_grids(int added) const;

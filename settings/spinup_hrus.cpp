@@ -194,19 +194,14 @@ void spinup_hrus::make_from_grid(std::vector<hru_entry>& list) {
 
 int spinup_hrus::register_unit_grid(int after_index, const std::string& file_name,
                                     const std::string& grid_name, const char* full_message) {
-  int index = after_index + 1;
-  while (index < GRID_STORE_FULL && store()[index].file_name) ++index;
+  const int index = store().first_free(after_index + 1);
   if (index >= GRID_STORE_FULL)
     fail_fatal(diag(), GRID_STORE_FULL_CODE, full_message,
                "no free grid found in memory (max position ", GRID_STORE_FULL, ")");
   int first = 0;
   int last = 0;
   held_rows(first, last);
-  grid_matrix& grid = own_grid(index);
-  grid = settings.matrix(first, last, 1, ncols(), nrows());
-  for (int r = first; r <= last; ++r)
-    for (int c = 1; c <= ncols(); ++c) grid[r][c] = nodata();
-  settings.register_grid(index, file_name, &grid, nullptr, 0, grid_name, 0, first, last);
+  create_grid(index, file_name, grid_name, first, last);
   count_registered_grids(1);
   return index;
 }

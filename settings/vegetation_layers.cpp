@@ -117,8 +117,9 @@ void vegetation_layer_grids::make_landuse_layer_grids() {
   if (landuse_index <= 0) return;
   landuse_layers[0] = store()[landuse_index].grid;
 
-  const int first = rank() == 0 ? 1 : halo_first_row();
-  const int last = rank() == 0 ? nrows() : halo_last_row();
+  int first = 0;
+  int last = 0;
+  held_rows(first, last);
   for (int k = 1; k <= layers; ++k) {
     const int index = store().first_free(1);
     if (index >= GRID_STORE_FULL)
