@@ -185,9 +185,11 @@ void teilmodellklasse::init_tracers(int& status, int count, tracer_entry* list,
     for (int k = 1; k <= count; ++k) {
       tracer_entry& entry = list[k];
       module_tracer& t = tracers[static_cast<size_t>(k)];
-      if (entry.radioactive == 1)
-        entry.decay_factor =
+      if (entry.radioactive == 1) {
+        t.decay_factor =
             std::exp(-(time_interval / 60 / 24) / (entry.half_time * HALF_LIFE_TO_E_FOLDING));
+        entry.decay_factor = t.decay_factor;
+      }
 
       t.zones.assign(static_cast<size_t>(zone_count) + 1, zone_record{});
       for (int z = 0; z <= zone_count; ++z) {

@@ -34,6 +34,10 @@ struct module_tracer {
   int flux_index = 0;        // grid-store index of the flux grid
   grid_matrix storage;       // "concstor_tracer_%d_%s"
   grid_matrix flux;          // "concflux_tracer_%d_%s"
+  // [-] decay over one of this module's own steps (1: no decay). Kept per
+  // module: the shared tracer entry holds whatever module set it up last,
+  // and modules step at different intervals.
+  double decay_factor = 1.0;
 };
 
 // Entries of the equation-of-time table: the first day of each month, with

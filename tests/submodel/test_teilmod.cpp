@@ -283,6 +283,10 @@ TEST(SubmodelTracers, SetUpAndRelease) {
   // Half-life of one day in daily steps: exp(-1 / 1.442695041111) = 0.5.
   EXPECT_NEAR(list[1].decay_factor, 0.5, 1e-9);
   EXPECT_EQ(list[2].decay_factor, 0.25);  // only decaying tracers get a factor
+  // The module keeps its own factor: another module's set-up may rewrite the
+  // shared entry with the factor of its own interval.
+  EXPECT_NEAR(mod->tracers[1].decay_factor, 0.5, 1e-9);
+  EXPECT_EQ(mod->tracers[2].decay_factor, 1.0);
   // "%s%.3s%.5s.%.3s": path, tracer, module (5 characters), extension (3).
   const std::string stat_file = m.cd.dir.file("chlsnow_.sta");
   EXPECT_EQ(read_file(stat_file),
