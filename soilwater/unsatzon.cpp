@@ -59,6 +59,7 @@ unsatzonmodellklasse::unsatzonmodellklasse(int& status, DiagStream* diag_stream,
     if (params.pond_switch == 1)
       build_statistic(unsatzon_statistic::pond,
                       params.stat_files[static_cast<size_t>(unsatzon_stat_file::pond)]);
+    read_lake_parameters("[lake_model]");
     const bool flow_times = store != nullptr && find_grid("flow_times") > 0;
     if (!flow_times) diag_entry(*diag, NO_FLOW_TIMES_INFO);
     params.variant_tag = make_variant_tag(
@@ -73,8 +74,8 @@ unsatzonmodellklasse::unsatzonmodellklasse(int& status, DiagStream* diag_stream,
       for (const char* n : {"HydrologicResponseUnits", "MasterHydrologicResponseUnits"})
         if (links.count(n) == 0) links[n] = (*store)[require_grid(n)].grid;
     warn_not_built(
-        "its set-up is built, its time step is not: it computes no soil water per step and "
-        "hands out no runoff");
+        "its set-up is built, its time step is not: it computes no soil water per step and its "
+        "runoff arrays keep the first base flow");
   });
 }
 
@@ -83,11 +84,6 @@ void unsatzonmodellklasse::set_soil_table(std::vector<soil_entry>* table) {
   (*table)[0].layer_count = layer_count;
   if (params.heat_flow_control <= 0) return;
   for (size_t t = 1; t < table->size(); ++t) complete_soil_heat_values((*table)[t], params);
-}
-
-void unsatzonmodellklasse::init_tracers(int& status, int, tracer_entry*, statistics_registry*,
-                                        int) {
-  status = 0;
 }
 
 void unsatzonmodellklasse::time_step(int64_t, int64_t, int64_t, int64_t) {}
@@ -101,12 +97,6 @@ zone_table_view unsatzonmodellklasse::get_zone_table() const {
   return zone_table_view{&own_zone_index, &own_zones, own_zone_count, own_max_zone_code};
 }
 
-void unsatzonmodellklasse::compute_max_pumping() {}
-
-void unsatzonmodellklasse::select_input_grid(char interception_before_snow) {
-  if (flow_control != 0) interception_first = interception_before_snow;
-}
-
 void unsatzonmodellklasse::set_dump_options(bool dumpmode_in, bool close_after_dump_in,
                                             bool repair_after_dump_in, int64_t max_dump_files_in) {
   dumpmode = dumpmode_in;
@@ -115,26 +105,13 @@ void unsatzonmodellklasse::set_dump_options(bool dumpmode_in, bool close_after_d
   max_dump_files = max_dump_files_in;
 }
 
-subbasin_flow_arrays* unsatzonmodellklasse::get_qbb() { return nullptr; }
-subbasin_flow_arrays* unsatzonmodellklasse::get_qg() { return nullptr; }
-subbasin_flow_arrays* unsatzonmodellklasse::get_qd() { return nullptr; }
-subbasin_flow_arrays* unsatzonmodellklasse::get_qi() { return nullptr; }
-std::vector<double>* unsatzonmodellklasse::get_kelsqd() { return nullptr; }
-std::vector<double>* unsatzonmodellklasse::get_kelsqi() { return nullptr; }
-const std::string* unsatzonmodellklasse::get_storage_file_name() { return nullptr; }
-riverflow_table* unsatzonmodellklasse::get_riverflow_table() { return nullptr; }
-
 void unsatzonmodellklasse::set_surface_routing_active(int active) {
   surface_routing_active = active;
 }
 
-void unsatzonmodellklasse::begin_step(const model_date&) {}
-
 void unsatzonmodellklasse::end_step(const model_date&) {}
 
 void unsatzonmodellklasse::flush_outputs() {}
-
-void unsatzonmodellklasse::apply_external_gw_table(int) {}
 
 void unsatzonmodellklasse::pre_spinup_step(int64_t, int64_t, int64_t, int64_t) {
   // The soil temperatures need the heat-transfer model, which this module

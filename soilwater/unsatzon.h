@@ -7,8 +7,11 @@
 // "[unsatzon_tuning]" and "[permafrost]", links the grids of other modules,
 // publishes its own grids and stacks with the starting soil state
 // (unsatzon_setup.cpp), and builds its statistics, control-cell files,
-// glacier records and start report (unsatzon_outputs.cpp). Its time step is
-// not built: it hands out no runoff arrays and computes nothing per step.
+// glacier records and start report (unsatzon_outputs.cpp). Its second
+// set-up phase (unsatzon_tracers.cpp) builds the travel-time zones, tracers,
+// river links and runoff records with the first base flow; the services
+// outside the step are in unsatzon_services.cpp. Its time step is not
+// built: it computes nothing per step.
 #pragma once
 
 #include <array>
@@ -20,6 +23,9 @@
 #include <vector>
 
 #include "modelbase/zonalstat.h"
+#include "soilwater/soilcolumn_heat.h"
+#include "soilwater/soilcolumn_solutes.h"
+#include "soilwater/soilcolumn_water.h"
 #include "soilwater/unsatzon_glacier.h"
 #include "soilwater/unsatzon_section.h"
 #include "soilwater/unsatzon_statistics.h"
@@ -81,6 +87,10 @@ class unsatzonmodellklasse : public teilmodellklasse {
   const zonalstatistic* get_statistic(unsatzon_statistic which) const {
     return statistics[static_cast<size_t>(which)].get();
   }
+  // The zone records the statistic sums a step in.
+  const std::vector<zone_record>& get_statistic_zones(unsatzon_statistic which) const {
+    return statistic_zones[static_cast<size_t>(which)];
+  }
   // Hands over the settings object's soil table, which stays its owner: the
   // settings give the modules the table read-only, and only this module
   // completes it. Entry 0 gets the layer count L; with heat transfer the open
@@ -115,10 +125,123 @@ class unsatzonmodellklasse : public teilmodellklasse {
   virtual void apply_external_gw_table(int external_time_step);
   virtual void pre_spinup_step(int64_t hour, int64_t day, int64_t month, int64_t year);
   virtual void finish_pre_spinup();
+
+  // Kernels of the cell solver, one slot each so that a derived module can
+  // replace any of them; they keep no state and forward to the pure kernels
+  // (soilcolumn_water.h, soilcolumn_heat.h, soilcolumn_solutes.h).
+  virtual double darcy_flux(double k, double head_a, double head_b, double d_a, double d_b) {
+    return ::darcy_flux(k, head_a, head_b, d_a, d_b);
+  }
+  virtual double limit_flux(const soil_entry& soil, int i, const double* z, double* lateral,
+                            const double* h, const double* theta0, double* q, double dt) {
+    return ::limit_flux(soil, i, z, lateral, h, theta0, q, dt);
+  }
+  virtual int extract_transpiration(const soil_entry& soil, int layers,
+                                    const VegetationDemand& demand, double dt,
+                                    double evap_max_depth, double& root_depth, const double* d,
+                                    const double* theta_sat, const double* theta_res,
+                                    const double* theta, const double* z,
+                                    const ExtractionLayers& out) {
+    return ::extract_transpiration(soil, layers, demand, dt, evap_max_depth, root_depth, d,
+                                   theta_sat, theta_res, theta, z, out);
+  }
+  virtual double compute_heads(const soil_entry& soil, const ColumnCell& cell, int iteration,
+                               const double* river_in, const double* river_out,
+                               const double* theta0, const double* theta_relaxed, const double* z,
+                               const double* unfrozen, double* h, double* psi0) {
+    return ::compute_heads(soil, cell, iteration, river_in, river_out, theta0, theta_relaxed, z,
+                           unfrozen, h, psi0);
+  }
+  virtual BalanceResult balance_layers(const ColumnCell& cell, int pass_limit, double* river_in,
+                                       double* river_out, const double* theta0,
+                                       const double* theta_sat, const double* theta_res, double* q,
+                                       double* lateral, const double* d, double* theta_b,
+                                       RiverTotals& totals) {
+    return ::balance_layers(cell, pass_limit, river_in, river_out, theta0, theta_sat, theta_res, q,
+                            lateral, d, theta_b, totals);
+  }
+  virtual double relax_theta(const ColumnCell& cell, int iteration, int& counter,
+                             const double* river_in, const double* river_out, double* theta,
+                             double* theta_relaxed, const double* theta0, const double* q,
+                             const double* lateral, const double* d) {
+    return ::relax_theta(cell, iteration, counter, river_in, river_out, theta, theta_relaxed,
+                         theta0, q, lateral, d);
+  }
+  virtual void exchange_with_river(const soil_entry& soil, const ColumnCell& cell,
+                                   const RiverCell& river, const double* theta_sat,
+                                   const double* theta0, const double* theta_relaxed,
+                                   const double* z, const double* h, const double* d,
+                                   double* river_in, double* river_out, RiverTotals& totals) {
+    ::exchange_with_river(soil, cell, river, theta_sat, theta0, theta_relaxed, z, h, d, river_in,
+                          river_out, totals);
+  }
+  virtual double macropore_infiltration(const soil_entry& soil, int layers, double& w,
+                                        const double* d, const double* theta_sat, double dt,
+                                        double* theta, double* capacity, double* infiltration) {
+    return ::macropore_infiltration(soil, layers, w, d, theta_sat, dt, theta, capacity,
+                                    infiltration);
+  }
+  virtual void thermal_conductivity(const soil_entry& soil, int layers,
+                                    const ConductivityFactors* factors, const double* unfrozen,
+                                    const double* theta, double lambda_water, double lambda_ice,
+                                    double* lambda) {
+    ::thermal_conductivity(soil, layers, factors, unfrozen, theta, lambda_water, lambda_ice,
+                           lambda);
+  }
+  virtual void latent_heat(int layers, const double* theta, const double* theta_res,
+                           double* slope) {
+    ::latent_heat(layers, theta, theta_res, params.dTModLatHeat, params.dTModRhoWater, slope);
+  }
+  virtual double conductive_heat_fluxes(int layers, const double* lambda, const double* d,
+                                        const double* t, double t_lower, double t_air,
+                                        double n_factor, double* g) {
+    return ::conductive_heat_fluxes(layers, lambda, d, t, t_lower, t_air, n_factor, g);
+  }
+  virtual void heat_flux_divergence(int layers, const double* g, const double* d,
+                                    const double* heat_capacity, double dt, double* dtemp) {
+    ::heat_flux_divergence(layers, g, d, heat_capacity, dt, dtemp);
+  }
+  virtual void update_temperatures(int layers, double* t, const double* t_ref,
+                                   const double* dtemp, const double* g, bool limiter,
+                                   double t_below, double t_above) {
+    ::update_temperatures(layers, t, t_ref, dtemp, g, limiter, t_below, t_above);
+  }
+  virtual void solve_heat_implicit(const ImplicitHeatStep& step, const double* lambda,
+                                   const double* heat_capacity, const double* d,
+                                   const double* t_ref, double* a, double* b, double* c, double* r,
+                                   double* x, const double* macropore, const double* q) {
+    ::solve_heat_implicit(step, lambda, heat_capacity, d, t_ref, a, b, c, r, x, macropore, q);
+  }
+  // flows (or null) also go to report_fpe per tracer and transported layer.
+  virtual void transport_solutes(int row, int col, const SoluteCell& cell,
+                                 const SoluteWater& water, const SoluteWork& work,
+                                 const SoluteTracer* solute_tracers, SoluteTracerState* states,
+                                 int solute_count, SoluteFlows* flows) {
+    const int depth =
+        ::transport_solutes(cell, water, work, solute_tracers, states, solute_count, flows);
+    if (!flows) return;
+    const size_t per_tracer = static_cast<size_t>(cell.layers) + 1;
+    for (int j = 0; j < solute_count; ++j)
+      for (int l = 1; l <= depth; ++l) {
+        const SoluteFlows& f = flows[static_cast<size_t>(j) * per_tracer + static_cast<size_t>(l)];
+        report_fpe(row, col, l, j + 1, f.in_top, f.out_bottom, f.lateral, f.base, f.river_out);
+      }
+  }
   // Takes the place of release; append: an earlier module already wrote its
   // section of the storage-content file.
   void end_run(int append) override;
   bool storage_section_written() const override { return storage_written; }
+
+  // The travel-time zone queues of the second set-up phase.
+  const flow_time_queues& get_zone_queues() const { return zone_queues; }
+  // [-] the module's own decay factor of tracer t per sub-step (1 before
+  // init_tracers, 0 for a half-time of 0 or less).
+  double get_decay_factor(int t) const;
+  int get_lake_switch() const { return lake_switch; }
+  int get_lake_init_method() const { return lake_init_method; }
+  bool external_table_applied() const { return external_gw_table_applied; }
+  // Store index of the water-input grid chosen by select_input_grid (0: none).
+  int get_input_grid_index() const { return input_grid_index; }
 
  private:
   void read_main_section();
@@ -206,4 +329,25 @@ class unsatzonmodellklasse : public teilmodellklasse {
   bool repair_after_dump = false;
   int64_t max_dump_files = 0;
   bool storage_written = false;
+
+  // Second set-up phase (unsatzon_tracers.cpp) and the services outside the
+  // step (unsatzon_services.cpp).
+  void set_up_tracers();
+  void link_groundwater_and_rivers();
+  void set_first_state_of_runoff();
+  // The arrays, or FATAL 57 when init_tracers has not allocated them.
+  subbasin_flow_arrays* checked_flow_arrays(subbasin_flow_arrays& arrays, const char* array_name);
+  void read_lake_parameters(const std::string& section_text);
+  bool lake_cell(int row, int col) const;
+  void set_first_soil_temperatures();
+  flow_time_queues zone_queues;
+  subbasin_flow_arrays flow_qd, flow_qdd, flow_qi, flow_qii, flow_qbb, flow_qg;
+  riverflow_table riverflow;  // empty without the groundwater model
+  int lake_switch = 0;
+  int lake_init_method = 0;
+  const grid_matrix* lake_codes = nullptr;
+  bool external_gw_table_applied = false;
+  int input_grid_index = 0;
+  bool first_step_links_done = false;
+  const grid_matrix* groundwater_head = nullptr;  // "gw_head_1"
 };

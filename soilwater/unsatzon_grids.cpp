@@ -60,6 +60,11 @@ std::vector<int> own_grid_entries(DiagStream& diag, const grid_store& store,
   if (first >= GRID_STORE_FULL)
     fail_fatal(diag, GRID_STORE_FULL_CODE, "no more free grids in memeory, (max. ", GRID_STORE_FULL,
                ")!");
+  return next_store_entries(diag, store, first, names);
+}
+
+std::vector<int> next_store_entries(DiagStream& diag, const grid_store& store, int first,
+                                    const std::vector<std::string>& names) {
   std::vector<int> entries;
   for (size_t i = 0; i < names.size(); ++i) {
     const int index = first + static_cast<int>(i);

@@ -32,3 +32,6 @@ std::vector<std::string> own_grid_order(const own_grid_switches& s);
 // the following entries is held by another object (named in the entry).
 std::vector<int> own_grid_entries(DiagStream& diag, const grid_store& store,
                                   const std::vector<std::string>& names);
+// The entries first, first + 1, ... for the names, each checked as above.
+std::vector<int> next_store_entries(DiagStream& diag, const grid_store& store, int first,
+                                    const std::vector<std::string>& names);

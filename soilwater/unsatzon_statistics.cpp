@@ -26,6 +26,8 @@ constexpr std::array<statistic_title, static_cast<size_t>(unsatzon_statistic::co
     {"drainage discharge [mm per zone] (QDRAIN)", 5},
     {"ponding water storage content [mm per zone]  ", 5},
     {"immobilised or mobilised soil water by glacier resizing 0..profile depth per zone ", 5},
+    {"re-infiltration from rivers [mm per Zone]", 7},
+    {"base flow (exfiltration into rivers, only with gw-module active) [mm per Zone]", 7},
 }};
 
 // "%lf" of a large value runs to hundreds of characters: sized first.

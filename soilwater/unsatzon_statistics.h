@@ -26,6 +26,8 @@ enum class unsatzon_statistic {
   qdrain,
   pond,
   immobilised,
+  gwin,  // with the groundwater model, built by init_tracers
+  gwex,
   count
 };
 

@@ -155,6 +155,9 @@ struct unsatzon_section_text {
   std::string k_sat_clay = "1e-8";
   std::string ini_gw_level = "2";
   std::string stat_name = "@DIR@/unsat.stat";
+  // Per statistics file of the reading order a name of its own (empty:
+  // stat_name).
+  std::vector<std::string> stat_names;
   std::string grid_name = "grid.asc";
   // Per grid file of the reading order a name of its own (empty: grid_name).
   std::vector<std::string> grid_names;
@@ -181,8 +184,9 @@ struct unsatzon_section_text {
                     " surface water interaction\n" + pond + " pond\n" + drainage + " drainage\n" +
                     clay + " clay\n" + k_sat_clay + " k_sat\n" + ini_gw_level + " ini_gw_level\n";
     int code = 1001;
-    for (const char* stat : stats)
-      s += stat_name + " " + std::to_string(code++) + " name of the " + stat + "statfiles in\n";
+    for (size_t i = 0; i < std::size(stats); ++i)
+      s += (i < stat_names.size() && !stat_names[i].empty() ? stat_names[i] : stat_name) + " " +
+           std::to_string(code++) + " name of the " + stats[i] + "statfiles in\n";
     for (size_t i = 0; i < 24; ++i)
       s += (i < grid_names.size() && !grid_names[i].empty() ? grid_names[i] : grid_name) +
            " name\n0 writecode\n";

@@ -13,169 +13,29 @@
 #include <string>
 #include <vector>
 
-#include "modelbase/grid_object_fixture.h"
-#include "module_fixture.h"
-#include "soilwater/unsatzon.h"
 #include "soilwater/unsatzon_grids.h"
-#include "tables/irrigation.h"
+#include "soilwater/unsatzon_setup_fixture.h"
 
 namespace {
 
-constexpr int L = 10;
-constexpr double SURFACE = 1000;  // [m]
-constexpr double THETA_SAT = 0.43;
-
-struct setup_options {
-  std::string readgrid = "0";
-  std::string ini_gw_level = "2";
-  std::string pond = "0";
-  bool irrigation = false;
-  bool heat = false;
-  bool gap = false;              // an entry after the first free one is taken
-  bool foreign_etr2etp = false;  // another module published "ETR2ETP"
-  double soil_type_cell2 = 1;    // "soil_types" index of cell 2
-  int stack_levels = 0;          // readgrid 1, 3: levels of the theta stack file (0: none)
-  double root_depth_cell2 = 0;   // [m] "root_depth1" of cell 2
-  double read_distance = -0.03;  // [m] readgrid 2
-  std::string control_cell = "0 0";
-  int glaciers = 0;  // 1 "ice_firn", 2 dynamic glaciers; fraction 0.25 in cell 1
-};
-
-std::string heat_section() {
-  std::string s = "[heat_transfer]\n1 heat flow control\n2 method\n0\n0\n";
-  const char* names[] = {"dTModLowBoundBase", "dTModLapseRate", "dTModCDrySoil", "dTModRhoDrySoil",
-                         "dTModLamDrySoil",   "dTModKmin",      "dTModLamWat",   "dTModLamIce",
-                         "dTModCWater",       "dTModCIce20",    "dTModCIce0",    "dTModLatHeat",
-                         "dTModRhoWater",     "dTModFactor",    "dTModSEForStat"};
-  const double values[] = {12,   -0.007, 800,  1500,   0.58, 1e-10, 0.5562, 2.33,
-                           4187, 1940,   2090, 334000, 1000, 1.22,  0.5};
-  for (size_t i = 0; i < std::size(names); ++i)
-    s += std::to_string(values[i]) + " " + names[i] + "\n";
-  s += "60 dTModShortestStep\n1800 dTModLongestStep\n1 nf\n1 nt\n";
-  s += "@DIR@/temper.txt temperature-file\n@DIR@/thaw.stat 1077 temperstatfiles\n";
-  s += "temper.stk stack\n0 code\nthaw.asc grid\n0 code\n";
-  return s;
-}
-
-struct setup_run {
-  module_fixture f;
-  grid_matrix dem;
-  grid_matrix blocker;
-  grid_matrix glacier;
-  irrigation_table_t irrigation;
-  std::unique_ptr<unsatzonmodellklasse> module;
-  int status = -1;
-  int first_own_entry = 0;
-
-  explicit setup_run(const setup_options& o) {
-    // Entry 2 is the elevation model; the soil zone grid moves behind the
-    // inputs: cells 1 and 2 are zone 1, cell 3 outside.
-    dem = f.grids.matrix(1, 1, 0, 3, 1);
-    for (int c = 1; c <= 3; ++c) dem[1][c] = SURFACE;
-    f.publish(2, "dem", &dem);
-    f.publish_regions();
-    int next = 4 + static_cast<int>(f.inputs.size());
-    f.soil_zone_grid[1][1] = 1;
-    f.soil_zone_grid[1][2] = 1;
-    f.soil_zone_grid[1][3] = NODATA;
-    f.publish(next++, "zonegrid_soilmodel", &f.soil_zone_grid);
-    glacier = f.grids.matrix(1, 1, 0, 3, 1);
-    glacier[1][1] = 0.25;
-    glacier[1][3] = 1;  // outside the zone grid: not counted
-    if (o.glaciers == 1) f.publish(next++, "ice_firn", &glacier);
-    if (o.glaciers == 2)
-      for (const char* n : {"GlacierizedCells", "GlacierMassBalance", "GlacierizedCellsOld"})
-        f.publish(next++, n, &glacier);
-    if (o.foreign_etr2etp) {
-      blocker = f.grids.matrix(1, 1, 0, 3, 1);
-      f.publish(next++, "ETR2ETP", &blocker);
-    }
-    first_own_entry = next;
-    if (o.gap) {
-      blocker = f.grids.matrix(1, 1, 0, 3, 1);
-      f.publish(next + 3, "other_module_grid", &blocker);
-    }
-    if (o.irrigation) {
-      irrigation.resize(2);
-      irrigation[1].code = 1;
-      irrigation[1].method = 1;
-      irrigation[1].psi_dry = 3.45;
-      irrigation[1].psi_wet = 0.6;
-      f.settings.irrigation_table = &irrigation;
-      grid_matrix& codes = *f.store[4 + 19].grid;  // "irrigation_codes"
-      for (int c = 1; c <= 3; ++c) codes[1][c] = 1;
-    }
-    (*f.store[4 + 16].grid)[1][2] = o.soil_type_cell2;  // "soil_types"
-    (*f.store[4 + 1].grid)[1][2] = o.root_depth_cell2;  // "root_depth1"
-    grid_matrix& limit = *f.store[4 + 18].grid;         // "max_ponding_storage"
-    for (int c = 1; c <= 3; ++c) limit[1][c] = 0.05;
-    unsatzon_section_text s;
-    s.codes = "1";
-    s.value_rows = {"2", "3", "0.5", "4", "1", "0.1"};
-    s.readgrid = o.readgrid;
-    s.ini_gw_level = o.ini_gw_level;
-    s.pond = o.pond;
-    s.control_cell = o.control_cell;
-    if (o.readgrid == "2") {
-      s.grid_name = f.cd.dir.file("gw.asc");
-      f.cd.dir.write("gw.asc",
-                     "ncols 3\nnrows 1\nxllcorner 0\nyllcorner 0\ncellsize 100\n"
-                     "NODATA_value -9999\n" +
-                         std::to_string(o.read_distance) + " " + std::to_string(o.read_distance) +
-                         " -9999\n");
-    }
-    if (o.stack_levels > 0) write_state_files(s, o.stack_levels);
-    if (o.heat) s.after = heat_section();
-    std::string text = s.text();
-    for (size_t at = text.find("@DIR@"); at != std::string::npos; at = text.find("@DIR@"))
-      text.replace(at, 5, f.cd.dir.path());
-    f.write_control(text);
-    module = std::make_unique<unsatzonmodellklasse>(status, f.diag(), nullptr, 0, "unsatzon_model",
-                                                    &f.store, f.settings, 1);
-  }
-
-  // The state files of readgrid 1 and 3: stacks of theta 0.3 (the theta
-  // stack with theta_levels levels), heads and heights 5, grids 0.
-  void write_state_files(unsatzon_section_text& s, int theta_levels) {
-    captured_diag quiet;
-    grid_store scratch;
-    grid_object writer(*quiet.diag, scratch, 3, 1);
-    s.grid_names.assign(24, "");
-    auto stack_file = [&](size_t at, const char* file, int levels, double value) {
-      stack_matrix m = writer.matrix_3d(1, 1, 1, 3, levels, 1);
-      for (int c = 1; c <= 3; ++c)
-        for (int l = 0; l <= levels; ++l) m[1][c][l] = value;
-      writer.write_stack(f.cd.dir.file(file), m, levels, true, false);
-      s.grid_names[at] = f.cd.dir.file(file);
-    };
-    stack_file(3, "theta.stk", theta_levels, 0.3);
-    stack_file(4, "hh.stk", L, 5);
-    stack_file(5, "hgeo.stk", L, 5);
-    grid_matrix g = writer.matrix(1, 1, 1, 3, 1);
-    writer.write_grid(f.cd.dir.file("zero.asc"), g, true, false);
-    s.grid_name = f.cd.dir.file("zero.asc");
-  }
-
-  int entry_of(const std::string& grid_name) const {
-    for (int i = 1; i < GRID_STORE_FULL; ++i)
-      if (f.store[i].grid_name == grid_name) return i;
-    return 0;
-  }
-  grid_matrix& grid(const std::string& grid_name) { return *f.store[entry_of(grid_name)].grid; }
-  stack_matrix& stack(const std::string& grid_name) { return *f.store[entry_of(grid_name)].stack; }
-};
+using namespace unsatzon_setup;
 
 TEST(UnsatzonSetup, OwnGridsTakeConsecutiveEntriesInTheirOrder) {
   struct row {
     const char* readgrid;
     const char* pond;
     bool irrigation;
-  } rows[] = {{"0", "0", false}, {"0", "1", false}, {"0", "0", true},
-              {"0", "1", true},  {"2", "0", false}, {"2", "1", true}};
+  } rows[] = {{"0", "0", false}, {"0", "1", false}, {"0", "0", true},  {"0", "1", true},
+              {"2", "0", false}, {"2", "1", true},  {"1", "0", false}, {"1", "1", true},
+              {"3", "0", true},  {"3", "1", false}};
   for (const row& r : rows) {
     SCOPED_TRACE(std::string("readgrid ") + r.readgrid + " pond " + r.pond +
                  (r.irrigation ? " irrigation" : ""));
-    setup_run run({.readgrid = r.readgrid, .pond = r.pond, .irrigation = r.irrigation});
+    const bool read_state = r.readgrid[0] == '1' || r.readgrid[0] == '3';
+    setup_run run({.readgrid = r.readgrid,
+                   .pond = r.pond,
+                   .irrigation = r.irrigation,
+                   .stack_levels = read_state ? L : 0});
     ASSERT_EQ(run.status, 0) << run.f.console();
     own_grid_switches s;
     s.readgrid = std::stoi(r.readgrid);
@@ -213,6 +73,13 @@ TEST(UnsatzonSetup, StartingStateFromTheDivisorOrTheReadDistance) {
       // The read table lies inside layer 1: every layer is saturated, the
       // search climbs to layer 1 and the read distance stays.
       {"readgrid 2 at -0.03 m", {.readgrid = "2", .read_distance = -0.03}, 0, 1, -0.03, 0.025},
+      // The same on a first layer of 0.1 m: -0.05 m lies inside it.
+      {"readgrid 2 at -0.05 m, layer 1 0.1 m",
+       {.readgrid = "2", .read_distance = -0.05, .first_layer = 0.1},
+       0,
+       1,
+       -0.05,
+       0.05},
       // 0.5 m: below the bottoms at 0.05, 0.2 and 0.4 m -> k = 3, table read.
       {"readgrid 2 at -0.5 m", {.readgrid = "2", .read_distance = -0.5}, 3, 4, -0.5, 0.5},
   };
@@ -465,6 +332,73 @@ TEST(UnsatzonSetup, AStackFileWithTheWrongLevelCountIsRefused) {
                            " (there are 9 level, it must be 10"),
       std::string::npos)
       << run.f.console();
+}
+
+TEST(UnsatzonSetup, StatisticsAndControlCellFilesByteForByte) {
+  // L = 10, one vegetation layer, control cell (1, 2), dynamic glaciers.
+  setup_run run({.control_cell = "1 2", .glaciers = 2, .own_stat_names = true});
+  ASSERT_EQ(run.status, 0) << run.f.console();
+  auto header = [](const std::string& title) {
+    // The fixture's statistics codes 1001.. ask for the mean of all zones
+    // only: no zone columns, the total with share 1.
+    return "YY\tMM\tDD\tHH\ttot_average\nunsatzon_model_submodel:" + title +
+           "\n--\t--\t--\t--\t1.0000\n";
+  };
+  struct stat_row {
+    const char* file;
+    const char* title;
+  } stats[] = {
+      {"gwstand.stat", "groundwater level [m below surface] (GWSTAND)"},
+      {"sb1.stat", "rel. soil moisture 0..root depth per zone "},
+      {"infex.stat", "Infiltration excess [mm per zone]  "},
+      {"qg.stat", "total runoff [mm per zone] (sum of QB, QI und QD)"},
+      {"sb2.stat", "abs. soil moisture 0..profile depth per zone "},
+      // The SB_2 name with "_immo" before its extension.
+      {"sb2_immo.stat",
+       "immobilised or mobilised soil water by glacier resizing 0..profile depth per zone "},
+  };
+  for (const stat_row& r : stats) {
+    SCOPED_TRACE(r.file);
+    EXPECT_EQ(read_file(run.f.cd.dir.file(r.file)), header(r.title));
+  }
+  // Built in the second set-up phase, not here.
+  EXPECT_FALSE(std::filesystem::exists(run.f.cd.dir.file("gwin.stat")));
+
+  std::string layers, layers_with_0 = "[0]\t";
+  for (int l = 1; l <= L; ++l) layers += "[" + std::to_string(l) + "]\t";
+  layers_with_0 += layers;
+  // The six files in the reading order of their names: Qbottom, Theta, hhyd,
+  // Otherdata, etr, interflow.
+  const std::string date = "YY\tMM\tDD\tHH\t";
+  const std::string cells[] = {
+      date + "q_bottom[1][2]" + layers + "\n",
+      date + "theta[1][2]" + layers + "\n",
+      date + "hhyd[1][2]" + layers + "\n",
+      date +
+          "otherdata[1][2]QD\tQI\tDELTAGW/QB\tQINF\tGWIN\tGWEX\tGWN\tUPRISE\tPERCOL\tMACR\tQDRAIN"
+          "\tACT_POND\tINFEX\tGWST\tGWLEVEL\tROOT\tAlbedo\tRSE\tLAI_1\tVCF_1\tRSC_1\tRSI_1\tROOT_1"
+          "\tZ0_1\n",
+      // One column more than the others: layer 0.
+      date + "etr[1][2](etr[0] is evaporation from first layer)" + layers_with_0 + "\n",
+      date + "interflow_per_layer[1][2]" + layers + "\n",
+  };
+  for (int i = 0; i < 6; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(read_file(run.f.cd.dir.file("cell" + std::to_string(i))), cells[i]);
+  }
+  // Buffers in the order of creation: hhyd, otherdata, theta, q_bottom, etr,
+  // interflow. 2097152 / (11 x 8 + 32) = 17476; 2097152 / (25 x 8 + 32) = 9039.
+  const std::vector<control_cell_buffer>& buffers = run.module->get_control_cell_buffers();
+  const int capacities[] = {17476, 9039, 17476, 17476, 17476, 17476};
+  const int values[] = {11, 25, 11, 11, 11, 11};
+  ASSERT_EQ(buffers.size(), std::size(capacities));
+  for (size_t i = 0; i < buffers.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(buffers[i].capacity, capacities[i]);
+    EXPECT_EQ(buffers[i].values_per_row, values[i]);
+    EXPECT_EQ(buffers[i].fill, 0);
+    EXPECT_EQ(buffers[i].dates.size(), static_cast<size_t>(capacities[i]) + 1);
+  }
 }
 
 }  // namespace

@@ -36,6 +36,9 @@ TEST(UnsatzonStatistics, TitlesAndPrecisionsInTheirOrder) {
       {unsatzon_statistic::pond, "ponding water storage content [mm per zone]  ", 5},
       {unsatzon_statistic::immobilised,
        "immobilised or mobilised soil water by glacier resizing 0..profile depth per zone ", 5},
+      {unsatzon_statistic::gwin, "re-infiltration from rivers [mm per Zone]", 7},
+      {unsatzon_statistic::gwex,
+       "base flow (exfiltration into rivers, only with gw-module active) [mm per Zone]", 7},
   };
   static_assert(sizeof rows / sizeof rows[0] == static_cast<size_t>(unsatzon_statistic::count));
   for (const row& r : rows) {
