@@ -19,31 +19,13 @@
 #include "modelbase/gridstore.h"
 #include "modelbase/zonalstat.h"
 #include "settings/zonetable.h"
+#include "submodel/hru_followers.h"
 
 namespace {
 
 // Layout problems of the hydrologic response units found at set-up.
-constexpr int HRU_LAYOUT_ERROR = 17;
 constexpr int NO_ELEVATION_MODEL = 33;
 constexpr int METHOD9_NO_GRID = 1050;
-
-const char *method_name(int method) {
-  static const char *const names[] = {
-      "",
-      "idw",
-      "regress",
-      "idw+regr",
-      "thiessen",
-      "bilinear",
-      "BIGRES",
-      "bicubic spline",
-      "SPLINERES",
-      "ReadGrid",
-      "EDR from station data",
-      "IDW + EDR from station data",
-      "Thiessen combines with elevation gradient"};
-  return method >= 1 && method <= 12 ? names[method] : "unknown";
-}
 
 } // namespace
 
@@ -85,49 +67,24 @@ void meteointerpol::check_step_settings() {
     return;
   // Every non-master cell copies its master's result: the master must be one
   // of this process's cells and the unit id an entry of the list.
-  const std::vector<hru_entry> &units = *settings().hru_list;
-  const grid_matrix &zone = *zone_grid;
-  for (int r = first_row; r <= last_row; ++r) {
-    const row_strip &span = (*strips)[static_cast<size_t>(r)];
-    for (int c = span.first; c <= span.last; ++c) {
-      if (zone[r][c] == nodata)
-        continue;
-      if (mpi_regions != nullptr &&
-          static_cast<int>((*mpi_regions)[r][c]) != rank)
-        continue;
-      if ((*hru_masters)[r][c] != nodata)
-        continue;
-      const double id_value = (*hru_units)[r][c];
-      if (!(id_value >= 1 && id_value < static_cast<double>(units.size())))
-        fail_fatal(*diag, HRU_LAYOUT_ERROR, "hydrologic response unit ",
-                   id_value, " of cell (", r, ", ", c,
-                   ") is not in the list of ",
-                   static_cast<int>(units.size()) - 1, " units (", name, ")");
-      const hru_entry &unit = units[static_cast<size_t>(id_value)];
-      const bool own_master =
-          unit.row >= first_row && unit.row <= last_row && unit.col >= 1 &&
-          unit.col <= ncols &&
-          (mpi_regions == nullptr ||
-           static_cast<int>((*mpi_regions)[unit.row][unit.col]) == rank);
-      if (!own_master)
-        fail_fatal(*diag, HRU_LAYOUT_ERROR, "the master cell (", unit.row, ", ",
-                   unit.col, ") of hydrologic response unit ",
-                   static_cast<int64_t>(id_value),
-                   " lies outside the cells of process ", rank, " (", name,
-                   ")");
-    }
-  }
+  hru_follower_frame frame;
+  frame.zone = zone_grid;
+  frame.regions = mpi_regions;
+  frame.units = hru_units;
+  frame.masters = hru_masters;
+  frame.strips = strips;
+  frame.list = settings().hru_list;
+  frame.first_row = first_row;
+  frame.last_row = last_row;
+  frame.ncols = ncols;
+  frame.rank = rank;
+  frame.nodata = nodata;
+  check_hru_followers(*diag, frame, name);
 }
 
 void meteointerpol::find_mesh_orientation() {
   if (method < 5 || method > 8)
     return;
-  // After the station files: their own checks come first.
-  if (method == 7 || method == 8)
-    fail_fatal(*diag, METEO_INPUT_NOT_BUILT, "the meteorological input \"",
-               name, "\" cannot be interpolated: interpolation method ", method,
-               " (", method_name(method),
-               ") needs the spline surface, which is not built yet.");
   const station_file &f = stations[0];
   if (f.station_count == 0)
     fail_fatal(*diag, 49, "no station in ", f.file_name,
@@ -321,9 +278,16 @@ double meteointerpol::point_rule(int row, int col, double *buffer, double x,
   const regression_set &set = regression_data.set;
   const bool usable = !(set[1] < -n_bound);
   switch (method) {
-  case 1:
   case 7:
   case 8: {
+    // The surface where it reaches the cell, IDW elsewhere.
+    const double s1 = result_grid[row][col];
+    const double s2 = method == 8 ? mesh->gradient[row][col] : 0.0;
+    if (s1 != nodata && s2 != nodata)
+      return method == 7 ? s1 : s1 + s2 * z;
+    [[fallthrough]];
+  }
+  case 1: {
     const double v = idw_of(0, buffer, xd, yd);
     if (no_station != nullptr)
       *no_station = v < -n_bound;
@@ -477,6 +441,7 @@ void meteointerpol::interpolate(int64_t hour, int64_t day, int64_t month,
     write_progress(hour, day, month, year);
   if (sec.scenario_switch == 1)
     prepare_scenarios(day, month);
+  evaluate_spline_surfaces();
   if (method == 9)
     read_method9_grid();
   if (mpi_regions == nullptr) {

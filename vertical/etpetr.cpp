@@ -1,27 +1,49 @@
+// The evapotranspiration module's shell: construction in the order of its
+// set-up, the wiring setters and the operations of a step that are not
+// built yet (the sublimation of snow and the real evapotranspiration).
 #include "vertical/etpetr.h"
 
+#include <cerrno>
+#include <cstdio>
+
 #include "modelbase/diagstream.h"
+#include "modelbase/gridstore.h"
+#include "tables/multilayer.h"
 
 verdunstungsmodellklasse::verdunstungsmodellklasse(int& status, DiagStream* diag_stream,
-                                                   statistics_registry* /*registry*/,
-                                                   int /*registry_size*/,
-                                                   const std::string& section,
+                                                   statistics_registry* registry_in,
+                                                   int registry_size_in, const std::string& section,
                                                    grid_store* store_in,
                                                    const settings_context& settings)
     : teilmodellklasse(diag_stream, section, store_in, settings, 1, 1) {
-  run_constructor_body(status, [&] {
-    if (flow_control == 0) return;
-    write_source_banner(*diag, "etpetr", __DATE__, __TIME__);
-    control.reset();
-    warn_not_built("it reads only the head of its section and computes nothing");
-  });
+  registry = registry_in;
+  registry_size = registry_size_in;
+  run_constructor_body(status, [&] { set_up(); });
+}
+
+void verdunstungsmodellklasse::set_up() {
+  const auto* table = settings().multilayer_table;
+  layer_count = table != nullptr && table->size() > 1 ? (*table)[1].layer_count : 1;
+  if (flow_control == 0 || store == nullptr) return;
+  write_source_banner(*diag, "etpetr", __DATE__, __TIME__);
+  read_section();
+  check_section_values();
+  std::FILE* f = control.release();
+  if (std::fclose(f) != 0) fail_fatal(*diag, 11, "error closing ", control_path, errno_text(errno));
+  take_grids();
+  longwave_factor = 5.67e-8 * time_interval / 60;
+  register_grids();
+  if (settings().spinup_switch != 0) {
+    hru_units = (*store)[require_grid("HydrologicResponseUnits")].grid;
+    hru_masters = (*store)[require_grid("MasterHydrologicResponseUnits")].grid;
+    check_followers();
+  }
+  warn_not_built("the sublimation of snow and the real evapotranspiration of a step");
 }
 
 void verdunstungsmodellklasse::set_substeps(int count) { substeps = count; }
 
-void verdunstungsmodellklasse::release() { teilmodellklasse::release(); }
-
-void verdunstungsmodellklasse::flush_outputs() {}
+void verdunstungsmodellklasse::set_snow_method(int snow) { snow_method = snow; }
 
 void verdunstungsmodellklasse::set_solid_snow_storage(const grid_matrix* snow_storage) {
   if (flow_control != 0) solid_snow_storage = snow_storage;
@@ -30,9 +52,6 @@ void verdunstungsmodellklasse::set_solid_snow_storage(const grid_matrix* snow_st
 void verdunstungsmodellklasse::set_radiation_correction(const grid_matrix* correction) {
   if (flow_control != 0) radiation_correction = correction;
 }
-
-void verdunstungsmodellklasse::compute_potential_evapotranspiration(int64_t, int64_t, int64_t,
-                                                                    int64_t) {}
 
 void verdunstungsmodellklasse::compute_snow_evaporation(int64_t, int64_t, int64_t, int64_t) {}
 
@@ -45,7 +64,3 @@ void verdunstungsmodellklasse::run_substep(const model_date& step, int) {
 }
 
 void verdunstungsmodellklasse::end_step(const model_date&) {}
-
-void verdunstungsmodellklasse::read_lake_parameters(const std::string&) {}
-
-void verdunstungsmodellklasse::set_snow_method(int method) { snow_method = method; }

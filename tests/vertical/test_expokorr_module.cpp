@@ -187,6 +187,22 @@ TEST(RadiationCorrection, SetUpChecksAndGrids) {
     }
   }
   {
+    // A missing section is no inactive module but control-file error 17
+    // (thrown by the base constructor, as for every module).
+    expokorr_fixture f;
+    f.cd.dir.write("control.$$$", "[evapotranspiration]\n0\n60\n");
+    int status = -1;
+    int thrown = 0;
+    try {
+      f.build(status);
+    } catch (int code) {
+      thrown = code;
+    }
+    EXPECT_EQ(thrown, 17);
+    EXPECT_NE(f.cd.console().find("[radiation_correction]; (EOF)not found!"), std::string::npos)
+        << f.cd.console();
+  }
+  {
     // Methods outside 1..4 become 2; flow control 2 hands no grid over.
     expokorr_fixture f;
     f.write(2, 60, 7, 1, 2);
