@@ -73,5 +73,6 @@ void meteointerpol::release() {
     file = station_file();
   }
   regression_data = regression_input();
+  mesh.reset();
   modelobject::release();
 }

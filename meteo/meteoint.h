@@ -6,8 +6,8 @@
 // row together (meteoint_stations.cpp, meteoint_regression.cpp). Every step
 // interpolate turns the current record into the result grid by the method's
 // per-cell rule (meteoint_step.cpp over the primitives of
-// meteoint_weights.h); the spline methods 7 and 8 are not built yet and stop
-// the set-up with an entry that names the method.
+// meteoint_weights.h); the spline methods 7 and 8 evaluate the surface over
+// the station mesh first (meteoint_splinemesh.cpp, meteoint_splines.h).
 #pragma once
 
 #include <array>
@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "meteo/meteoint_inputs.h"
+#include "meteo/meteoint_splines.h"
 #include "meteo/meteoint_weights.h"
 #include "submodel/teilmod.h"
 #include "modelbase/modelobject.h"
@@ -26,8 +27,6 @@ class DiagStream;
 class grid_store;
 class line_reader;
 
-// Status of a meteorological input that cannot be interpolated yet.
-constexpr int METEO_INPUT_NOT_BUILT = 53;
 // A station, regression or grid-list row that cannot be read as a whole row.
 constexpr int METEO_ROW_UNREADABLE = 19;
 
@@ -78,8 +77,13 @@ class meteointerpol : public modelobject {
   // scenario methods 5 and 6).
   virtual double interpolate_at_point(double* buffer, double x, double y, double z);
   void release() override;
+  // Sorts the stations of a file into the mesh of methods 7 and 8 and builds
+  // the surface (70 for columns of unequal length).
+  virtual void setup_splines(int file_index);
 
   int get_method() const { return method; }
+  // The station mesh of methods 7 and 8, null for the other methods.
+  const spline_mesh* splines() const { return mesh.get(); }
   const meteo_section& section() const { return sec; }
   int station_file_count() const { return station_files; }
   const station_file& station(int file_index) const {
@@ -162,6 +166,9 @@ class meteointerpol : public modelobject {
   // no_station (when given): the IDW part found no station within reach.
   double point_rule(int row, int col, double* buffer, double x, double y, double xd, double yd,
                     double z, bool* no_station) const;
+  // The surfaces of methods 7 and 8 onto the result (and gradient) grid.
+  void evaluate_spline_surfaces();
+  void evaluate_spline_surface(int file_index, grid_matrix& target);
   void add_step_statistics(int64_t hour, int64_t day, int64_t month, int64_t year);
   station_view plain_view(int file_index) const;
   station_view rotated_view(int file_index) const;
@@ -195,6 +202,7 @@ class meteointerpol : public modelobject {
   int64_t scenario_month = 0;  // month of the scenario grid held
   // Look-up corners of methods 5 and 6 over the own rows, (row - first_row) * ncols + col - 1.
   std::vector<lookup_corners> lookup;
+  std::unique_ptr<spline_mesh> mesh;  // methods 7 and 8
 
   std::vector<double> nearest_x;  // per station of the first file [m]
   std::vector<double> nearest_y;

@@ -114,6 +114,7 @@ void meteointerpol::set_up() {
   setup_weighting();
   average_station_distance();
   if (method == 5 || method == 6) choose_lookup_stations();
+  if (method == 7 || method == 8) setup_splines(0);
 
   if (is_station_method()) set_current_date(stations[0].date);
   if (method == 2 || method == 3) {

@@ -24,6 +24,7 @@ abflussmodellklasse::abflussmodellklasse(int& status, DiagStream* diag_stream,
     if (flow_control == 0) return;
     write_source_banner(*diag, "abfluss", __DATE__, __TIME__);
     control.reset();
+    make_irrigation_tables();
     warn_not_built("it reads only the head of its section and routes nothing");
   });
 }
@@ -47,9 +48,25 @@ void abflussmodellklasse::set_qg(subbasin_flow_arrays* qg_in) { qg = qg_in; }
 
 void abflussmodellklasse::set_riverflow_table(riverflow_table* table) { riverflows = table; }
 
-routing_target_table* abflussmodellklasse::get_routing_target() { return nullptr; }
+void abflussmodellklasse::make_irrigation_tables() {
+  const int n = zone_count;
+  // Tracer indices 0..9: the water and up to nine concentrations.
+  maxirrig = make_flow_arrays(9, n);
+  maxirrig_from_reservoirs = make_flow_arrays(9, n);
+  routing_target.tributaries.assign(static_cast<size_t>(2 * n + 1), 0);
+  routing_target.downstream.assign(static_cast<size_t>(n + 1), 0);
+  routing_target.description.assign(static_cast<size_t>(n + 1), 0);
+  abfrel.area_share.assign(static_cast<size_t>(n + 1), 0.0);
+  abfrel.factor.assign(static_cast<size_t>(n + 1), 1.0);
+  for (int z = 0; z <= n && zones != nullptr; ++z)
+    abfrel.area_share[static_cast<size_t>(z)] = (*zones)[static_cast<size_t>(z)].share;
+}
 
-abfrel_table* abflussmodellklasse::get_abfrel() { return nullptr; }
+routing_target_table* abflussmodellklasse::get_routing_target() {
+  return flow_control != 0 ? &routing_target : nullptr;
+}
+
+abfrel_table* abflussmodellklasse::get_abfrel() { return flow_control != 0 ? &abfrel : nullptr; }
 
 void abflussmodellklasse::set_output_unit(int unit) { output_unit = unit; }
 
@@ -57,9 +74,13 @@ void abflussmodellklasse::set_irrigation_demand(std::vector<zone_record>* demand
   irrigation_demand = demand;
 }
 
-subbasin_flow_arrays* abflussmodellklasse::get_maxirrig() { return nullptr; }
+subbasin_flow_arrays* abflussmodellklasse::get_maxirrig() {
+  return flow_control != 0 ? &maxirrig : nullptr;
+}
 
-subbasin_flow_arrays* abflussmodellklasse::get_maxirrig_from_reservoirs() { return nullptr; }
+subbasin_flow_arrays* abflussmodellklasse::get_maxirrig_from_reservoirs() {
+  return flow_control != 0 ? &maxirrig_from_reservoirs : nullptr;
+}
 
 void abflussmodellklasse::flush_outputs() {}
 

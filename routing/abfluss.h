@@ -2,7 +2,8 @@
 // lakes, reservoirs and abstractions to the outlet, on process 0 only. Not
 // built yet: the module reads the head of "[routing_model]" (inactive on the
 // other processes, which keep the value read as the routing activity
-// elsewhere), hands out no tables and routes nothing. It counts the
+// elsewhere) and routes nothing; when active it hands irrigation its tables
+// (submodel/routingtables.h), which stay at "no water" until routing fills them. It counts the
 // subbasins of the unsaturated-zone module's zone table.
 #pragma once
 
@@ -56,6 +57,7 @@ class abflussmodellklasse : public teilmodellklasse {
   virtual void init_lake_links(char interception_before_snow);
 
  private:
+  void make_irrigation_tables();
   int routing_active_elsewhere = 0;
   int routed_tracer_count = 0;
   tracer_entry* routed_tracers = nullptr;
@@ -64,6 +66,12 @@ class abflussmodellklasse : public teilmodellklasse {
   subbasin_flow_arrays* qg = nullptr;
   riverflow_table* riverflows = nullptr;
   std::vector<zone_record>* irrigation_demand = nullptr;
+  // What irrigation takes from the routing, in their final layouts; made on
+  // process 0 when active and left at "no water" until routing fills them.
+  subbasin_flow_arrays maxirrig;
+  subbasin_flow_arrays maxirrig_from_reservoirs;
+  routing_target_table routing_target;
+  abfrel_table abfrel;
   std::string storage_file_name;
   bool storage_written = false;
 };

@@ -1,6 +1,12 @@
 // Tables the channel-routing module builds from its routing descriptions and
 // hands to the irrigation module. The water available for irrigation per
-// subbasin uses the layout of the runoff arrays (submodel/runoffrecords.h).
+// subbasin uses the layout of the runoff arrays (submodel/runoffrecords.h),
+// ten arrays (tracer indices 0..9) over the subbasin indices 0..n:
+// - maxirrig: index 0 the river water available [mm over the subbasin],
+//   1..9 its concentrations; the irrigation step lowers index 0 downstream of
+//   what it takes and leaves in it the coverage ratio [-] of each subbasin;
+// - maxirrigFromReservoirs: index 0 the reservoir water available [mm]; the
+//   irrigation step leaves in it the reservoir water taken [mm].
 #pragma once
 
 #include <cstdint>

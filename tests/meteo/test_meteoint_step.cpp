@@ -270,10 +270,6 @@ TEST(MeteoStep, SetUpRefusesWhatTheStepCannotDo) {
     const char *entry;
   };
   const row rows[] = {
-      {"spline surface", 7, "", nullptr, 53,
-       "interpolation method 7 (bicubic spline) needs the spline surface"},
-      {"spline residuals", 8, "", nullptr, 53,
-       "interpolation method 8 (SPLINERES) needs the spline surface"},
       {"report interval 0", 1, "",
        [](step_fixture &f) { f.ctx.output_control = 0; }, 17,
        "[output_interval]"},
