@@ -59,7 +59,9 @@ TEST(UnsatzonZones, ActiveModuleHandsOnTheRankingOfItsOwnZoneGrid) {
   f.publish_regions();
   unsatzon_section_text section;
   section.codes = "3 7";
-  f.write_control(section.text() + module_fixture::head("groundwater_flow", 1));
+  // The groundwater section is inactive: its full set-up is tested with the
+  // module (test_gwflow_setup.cpp); the table is taken either way.
+  f.write_control(section.text() + module_fixture::head("groundwater_flow", 0));
   int status = -1;
   unsatzonmodellklasse unsat(status, f.diag(), nullptr, 0, "unsatzon_model", &f.store, f.settings,
                              4);
@@ -81,7 +83,7 @@ TEST(UnsatzonZones, ActiveModuleHandsOnTheRankingOfItsOwnZoneGrid) {
   zone_reading_groundwater groundwater(s, f.diag(), nullptr, 0, "groundwater_flow", &f.store,
                                        f.settings, 4, own);
   EXPECT_EQ(s, 0);
-  EXPECT_EQ(groundwater.get_flow_control(), 1);
+  EXPECT_EQ(groundwater.get_flow_control(), 0);
   // It reads the unsaturated zone's table itself, not a copy and not the
   // settings' one, which every other module still reads.
   EXPECT_EQ(groundwater.index_read(), own.zone_index);
