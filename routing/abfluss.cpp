@@ -1,52 +1,77 @@
 #include "routing/abfluss.h"
 
 #include "modelbase/diagstream.h"
-
-abflussmodellklasse::abflussmodellklasse(int& status, DiagStream* diag_stream,
-                                         statistics_registry* /*registry*/, int /*registry_size*/,
-                                         const std::string& section, grid_store* store_in,
-                                         const settings_context& settings, int tracer_count_in,
-                                         tracer_entry* tracer_list_in,
-                                         const zone_table_view& zone_table, int readgrid_in)
-    : teilmodellklasse(diag_stream, section, store_in, settings, 1, 1, &zone_table),
-      routed_tracer_count(tracer_count_in),
-      routed_tracers(tracer_list_in),
-      state_readgrid(readgrid_in) {
-  run_constructor_body(status, [&] {
-    // Channel routing runs on process 0 alone.
-    if (rank != 0) {
-      routing_active_elsewhere = flow_control;
-      flow_control = 0;
-      control.reset();
-      return;
-    }
-    routing_active_elsewhere = 1;
-    if (flow_control == 0) return;
-    write_source_banner(*diag, "abfluss", __DATE__, __TIME__);
-    control.reset();
-    make_irrigation_tables();
-    warn_not_built("it reads only the head of its section and routes nothing");
-  });
-}
+#include "routing/routing_descriptions.h"
 
 void abflussmodellklasse::init_tracers(int& status, int, tracer_entry*, statistics_registry*,
                                        int) {
   status = 0;
 }
 
-void abflussmodellklasse::time_step(int64_t, int64_t, int64_t, int64_t) {}
+void abflussmodellklasse::release() {
+  if (flow_control > 0) {
+    if (initialized() != 0 && observed_reader != nullptr && statistic != nullptr &&
+        !statistic->off()) {
+      comparison_table lin{};
+      comparison_table log{};
+      for (int j = 0; j < EFFICIENCY_SHIFTS; ++j) {
+        lin[static_cast<size_t>(j)] = rsquare_sums[static_cast<size_t>(j)].data();
+        log[static_cast<size_t>(j)] = log_rsquare_sums[static_cast<size_t>(j)].data();
+      }
+      statistic->write_efficiency_tables(lin, log);
+    }
+    if (statistic != nullptr) statistic->release();
+    statistic.reset();
+    for (int i = 1; i <= reach_count(); ++i) reach(i).release();
+    reaches.clear();
+    observed_reader.reset();
+    routing_flows.clear();
+    interval_flows.clear();
+    channel_storage_table.clear();
+  }
+  if (precipitation_on_lakes_index > 0) {
+    free_grid_entry(precipitation_on_lakes_index);
+    precipitation_on_lakes_index = 0;
+  }
+  teilmodellklasse::release();
+}
 
-void abflussmodellklasse::release() { teilmodellklasse::release(); }
+int abflussmodellklasse::count_substring(const std::string& text, const std::string& pattern) {
+  return ::count_substring(text, pattern);
+}
+
+double abflussmodellklasse::routed_value(int i) const {
+  const double x = routing_flows[0][static_cast<size_t>(i)];
+  if (output_unit != 1) return x;
+  const double a = abfrel.area_share[static_cast<size_t>(i)];
+  double q = x * abfrel.area_share[0] * a * 16.6666667 / time_interval;
+  const double phi = reach_factor_of[static_cast<size_t>(i)];
+  if (routing_target.description[static_cast<size_t>(i)] > 0) q /= phi;
+  return q;
+}
 
 void abflussmodellklasse::read_state(const std::string* storage_file, int) {
   if (flow_control != 0 && storage_file != nullptr) storage_file_name = *storage_file;
 }
 
-void abflussmodellklasse::init_routing() {}
+void abflussmodellklasse::set_qg(subbasin_flow_arrays* qg_in) {
+  if (flow_control == 0) return;
+  if (qg_in == nullptr || qg_in->empty())
+    fail_fatal(*diag, 43,
+               "No valid discharges for discharge routing!\nYou have to run the model including "
+               "at least precipitation interpolation and soil model\nif discharges are wished.");
+  qg = qg_in;
+  const size_t width = static_cast<size_t>(zone_count + section_counts[KW_ZL] +
+                                           section_counts[KW_AL]) + 3;
+  routing_flows.assign(static_cast<size_t>(routed_tracer_count) + 1,
+                       std::vector<double>(width, 0.0));
+}
 
-void abflussmodellklasse::set_qg(subbasin_flow_arrays* qg_in) { qg = qg_in; }
-
-void abflussmodellklasse::set_riverflow_table(riverflow_table* table) { riverflows = table; }
+void abflussmodellklasse::set_riverflow_table(riverflow_table* table) {
+  if (flow_control == 0) return;
+  riverflows = table;
+  for (int i = 1; i <= reach_count(); ++i) reach(i).link_riverflow_table(table, i);
+}
 
 void abflussmodellklasse::make_irrigation_tables() {
   const int n = zone_count;
@@ -68,10 +93,14 @@ routing_target_table* abflussmodellklasse::get_routing_target() {
 
 abfrel_table* abflussmodellklasse::get_abfrel() { return flow_control != 0 ? &abfrel : nullptr; }
 
-void abflussmodellklasse::set_output_unit(int unit) { output_unit = unit; }
+void abflussmodellklasse::set_output_unit(int unit) {
+  if (flow_control != 0) output_unit = unit;
+}
 
 void abflussmodellklasse::set_irrigation_demand(std::vector<zone_record>* demand) {
+  if (flow_control == 0) return;
   irrigation_demand = demand;
+  for (int i = 1; i <= reach_count(); ++i) reach(i).set_irrigation_demand(demand);
 }
 
 subbasin_flow_arrays* abflussmodellklasse::get_maxirrig() {
@@ -82,6 +111,10 @@ subbasin_flow_arrays* abflussmodellklasse::get_maxirrig_from_reservoirs() {
   return flow_control != 0 ? &maxirrig_from_reservoirs : nullptr;
 }
 
-void abflussmodellklasse::flush_outputs() {}
+void abflussmodellklasse::flush_outputs() {
+  if (flow_control == 0) return;
+  if (statistic != nullptr && !statistic->off()) statistic->write_rows();
+  for (int i = 1; i <= reach_count(); ++i) reach(i).flush_outputs();
+}
 
 void abflussmodellklasse::init_lake_links(char) {}

@@ -1,16 +1,22 @@
-// abflussmodellklasse: routes the runoff of every subbasin through channels,
-// lakes, reservoirs and abstractions to the outlet, on process 0 only. Not
-// built yet: the module reads the head of "[routing_model]" (inactive on the
-// other processes, which keep the value read as the routing activity
-// elsewhere) and routes nothing; when active it hands irrigation its tables
-// (submodel/routingtables.h), which stay at "no water" until routing fills them. It counts the
-// subbasins of the unsaturated-zone module's zone table.
+// abflussmodellklasse: routes the runoff of every subbasin through the
+// reaches of its routing descriptions (routing/routing_reach.h) to the
+// outlets, on process 0 only; the other processes keep the flow-control value
+// they read as the routing activity elsewhere and stay inactive. Set-up in
+// abfluss_setup.cpp, wiring and initial routing in abfluss_init.cpp, the step
+// and the comparison with observed discharge in abfluss_step.cpp. It counts
+// the subbasins of the unsaturated-zone module's zone table.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include <array>
+#include <memory>
+
+#include "modelbase/routstat.h"
+#include "modelbase/timeseries.h"
+#include "routing/routing_reach.h"
 #include "submodel/teilmod.h"
 #include "submodel/routingtables.h"
 #include "submodel/runoffrecords.h"
@@ -56,8 +62,87 @@ class abflussmodellklasse : public teilmodellklasse {
   // Called also when the module is inactive.
   virtual void init_lake_links(char interception_before_snow);
 
+  // Occurrences of pattern in text, overlapping ones included.
+  virtual int count_substring(const std::string& text, const std::string& pattern);
+
+  // ---- what tests and the benchmark read ----
+  int reach_count() const { return static_cast<int>(reaches.size()) - 1; }
+  routingclass& reach(int i) { return *reaches[static_cast<size_t>(i)]; }
+  const subbasin_flow_arrays& get_routing_flows() const { return routing_flows; }
+  const interval_arrays& get_interval_flows() const { return interval_flows; }
+  int get_initial_routings() const { return initial_routings; }
+  int get_output_unit() const { return output_unit; }
+  int get_observed_end_count() const { return observed_end_count; }
+  int get_comparison_step() const { return comparison_step; }
+  bool observed_file_open() const { return observed_reader != nullptr; }
+  const observed_window& get_observed_window() const { return window; }
+  const std::vector<int>& get_observed_column() const { return observed_column; }
+  // Sums of window row j (shift j - 10) and subbasin i.
+  const comparison_sums& rsquare(int j, int i) const {
+    return rsquare_sums[static_cast<size_t>(j)][static_cast<size_t>(i)];
+  }
+  const comparison_sums& log_rsquare(int j, int i) const {
+    return log_rsquare_sums[static_cast<size_t>(j)][static_cast<size_t>(i)];
+  }
+  routstatistic* routed_statistic() { return statistic.get(); }
+  // The routed value of subbasin i in the output unit.
+  double routed_value(int i) const;
+
  private:
   void make_irrigation_tables();
+  // ---- set-up (abfluss_setup.cpp) ----
+  void read_section_head();
+  void count_descriptions();
+  void build_reaches();
+  void build_reach(int number, const std::vector<std::string>& lines);
+  int subbasin_index_or_fail(int code, int tg_code, int entry_number, bool first_of_entry);
+  void add_tributary(int index, int downstream);
+  void publish_precipitation_on_lakes();
+  void make_statistic();
+  void open_observed_file();
+  void fill_window_row(int row);
+  // ---- step (abfluss_step.cpp) ----
+  void reduce_irrigation_demand();
+  void pass_demand_downstream();
+  void compare_with_observed(int year, int month, int day, int hour);
+  void rotate_window();
+  void write_statistics(int year, int month, int day, int hour);
+  void copy_flows_to_intervals();
+  void check_internal_connections();
+
+  int switch2 = 0;
+  double qmin = 0, qmax = 0, intervals = 0;  // [l s-1 km-2], [l s-1 km-2], [-]
+  int time_splitting = 1;
+  std::string qstat_file;
+  int qstat_code = 0;
+  std::string observed_file;
+  int descriptor_count = 0;
+  int rsquare_offset = 0;  // [steps]
+  int section_counts[6] = {};
+  int description_count = 0;
+  model_date start;
+  std::vector<std::unique_ptr<routingclass>> reaches;  // 1..nTG
+  std::vector<double> reach_factor_of;                 // per subbasin: phi of its description
+  subbasin_flow_arrays routing_flows;
+  interval_arrays interval_flows;
+  queue_table channel_storage_table;
+  std::vector<int> observed_column;
+  observed_window window;
+  int observed_columns = 0;
+  int observed_end_count = 0;
+  int obs_year = 0, obs_month = 0, obs_day = 0, obs_hour = 0;
+  std::unique_ptr<TimeSeriesReader> observed_reader;
+  std::vector<std::vector<comparison_sums>> rsquare_sums;      // [21][n+1]
+  std::vector<std::vector<comparison_sums>> log_rsquare_sums;  // [21][n+1]
+  int comparison_step = 0;
+  std::unique_ptr<routstatistic> statistic;
+  std::vector<zone_record> statistic_zones;
+  int observed_registry_index = 0;
+  int initial_routings = 0;
+  int tributary_count = 0;
+  grid_matrix precipitation_on_lakes;
+  int precipitation_on_lakes_index = 0;
+  subbasin_flow_arrays qg_copy;
   int routing_active_elsewhere = 0;
   int routed_tracer_count = 0;
   tracer_entry* routed_tracers = nullptr;

@@ -6,6 +6,7 @@
 #include <mpi.h>
 
 #include "routing/abfluss.h"
+#include "routing/abfluss_fixture.h"
 #include "soilwater/module_fixture.h"
 #include "soilwater/unsatzon.h"
 
@@ -22,7 +23,10 @@ TEST(AbflussProcesses, RoutingIsActiveOnProcessZeroOnly) {
   f.publish_regions();
   unsatzon_section_text section;
   section.codes = "3 7";
-  f.write_control(section.text() + module_fixture::head("routing_model", 2));
+  routing_section routing_text;
+  routing_text.flow_control = 2;
+  routing_text.descriptions = {"TG 3 (A= 1, f= 1)"};
+  f.write_control(section.text() + routing_text.text());
   int status = -1;
   unsatzonmodellklasse unsat(status, f.diag(), nullptr, 0, "unsatzon_model", &f.store,
                              f.settings, 1);
