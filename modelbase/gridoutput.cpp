@@ -6,7 +6,9 @@
 // Every written grid is the gathered copy at process 0 whenever the grid is
 // divided ("MPIRegions" exists), also with a single process: only the cells
 // that some process owns reach the file, so one and several processes write
-// the same bytes.
+// the same bytes. With several processes a text grid is not gathered: each
+// process formats its band and process 0 writes the lines
+// (gridfile_bands.cpp), which gives the same file.
 #include "modelbase/gridoutput.h"
 
 #include <string>
@@ -74,8 +76,16 @@ struct grid_writer {
   int rank = 0;
   bool as_text = false;
   bool double_precision = false;
+  bool by_bands = false;  // several processes: text formatted band by band
 
   void write(const std::vector<std::string>& names, grid_matrix& g, bool region) const {
+    // Text is formatted by every process for its band; nothing is gathered.
+    // A region writes the same file: a gathered copy is nodata outside the
+    // spans anyway.
+    if (gathered && as_text && by_bands) {
+      for (const std::string& file : names) owner.write_text_grid_bands(file, g);
+      return;
+    }
     grid_matrix copy;
     if (gathered) copy = owner.gather_grid_copy(0, &g);
     if (rank != 0) return;
@@ -270,7 +280,7 @@ void modelobject::output_grid(int index, int distributed, int suppress_period_ou
   cells.zone = (*store)[1].grid;
   cells.regions = distributed != 0 ? mpi_regions : nullptr;
   const grid_writer writer{*this, distributed != 0 && mpi_regions != nullptr, rank,
-                           write_ascii_grids != 0, write_double_grids != 0};
+                           write_ascii_grids != 0, write_double_grids != 0, process_count > 1};
   const output_date date{cur_hour, cur_day, cur_month, cur_year};
   const step_ends ends{is_day_end(date, hour_shift), is_month_end(date, hour_shift, month_days),
                        is_year_end(date, hour_shift, month_days), is_run_end(date, end_key)};

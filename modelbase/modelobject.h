@@ -202,6 +202,10 @@ class modelobject : public memory_handling {
   // nodata); called by process 0. Throws 26, 27, 18.
   virtual void write_grid(const std::string& file_name, const grid_matrix& grid, bool as_text,
                           bool double_precision);
+  // The text grid a gathered copy of grid gives, with every process
+  // formatting the rows of its band and process 0 writing them. Collective;
+  // needs "MPIRegions". Throws 26, 27, 18 (process 0).
+  void write_text_grid_bands(const std::string& file_name, const grid_matrix& grid);
   // As write_grid, after setting the cells outside each row's span to nodata
   // in grid itself.
   virtual void write_grid_region(const std::string& file_name, grid_matrix& grid, bool as_text,

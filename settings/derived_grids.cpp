@@ -1,30 +1,65 @@
-// Cell sizes and relative cell areas, the coordinates of the cells'
-// lower-left corners, and slope and aspect (the region weights are in
-// derived_regions.cpp).
+// Cell sizes and relative cell areas, and slope and aspect (the coordinates
+// are in derived_coordinates.cpp, the region weights in derived_regions.cpp).
 //
-// Grids whose cells depend on other cells (coordinates cumulated from the
-// cell sizes, slope and aspect from the neighbours' elevations) are computed
-// by process 0, which holds the zone grid and the elevation model whole, and
-// handed to the owners of the cells: every process then holds the values a
+// Every process computes the cells of its own band. Cell sizes need no
+// neighbours. Slope and aspect need the elevations of one row on each side
+// in every column, which process 0 (holding the elevation model whole)
+// sends; the cells without all four neighbours then take the mean of their
+// neighbours in one walk in row order on process 0, because a filled cell
+// counts for the cells after it. Every process thus holds the values a
 // single process computes, also at the edges of its band and of the basin.
 #include "settings/derived_grids.h"
 
 #include <mpi.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include "modelbase/diagstream.h"
 #include "modelbase/gridoutput.h"
 #include "modelbase/gridstore.h"
 #include "settings/defltuzr.h"
 #include "settings/derived_grids_kernels.h"
-#include "settings/rank0_status.h"
 
 namespace {
 
 constexpr int CELL_SIZE_CODE = 66;
+
+// A cell whose sizes cannot be completed (kind 0: none).
+struct cell_fault {
+  int kind = 0;  // a cell_size_fault
+  int row = 0;
+  int col = 0;
+  double x = 0;     // [m]
+  double y = 0;     // [m]
+  double area = 0;  // [-]
+};
+
+// The fault of the first cell in row order among the faults every process
+// found; every process returns it. Collective.
+cell_fault first_fault_of_all(const cell_fault& mine, int ncols) {
+  const long long none = LLONG_MAX;
+  const long long key =
+      mine.kind != 0 ? static_cast<long long>(mine.row - 1) * ncols + (mine.col - 1) : none;
+  long long first = none;
+  MPI_Allreduce(&key, &first, 1, MPI_LONG_LONG, MPI_MIN, MPI_COMM_WORLD);
+  if (first == none) return cell_fault{};
+  int rank = 0;
+  int size = 1;
+  MPI_Comm_rank(MPI_COMM_WORLD, &rank);
+  MPI_Comm_size(MPI_COMM_WORLD, &size);
+  const int candidate = key == first ? rank : size;
+  int root = size;
+  MPI_Allreduce(&candidate, &root, 1, MPI_INT, MPI_MIN, MPI_COMM_WORLD);
+  int where[3] = {mine.kind, mine.row, mine.col};
+  double values[3] = {mine.x, mine.y, mine.area};
+  MPI_Bcast(where, 3, MPI_INT, root, MPI_COMM_WORLD);
+  MPI_Bcast(values, 3, MPI_DOUBLE, root, MPI_COMM_WORLD);
+  return cell_fault{where[0], where[1], where[2], values[0], values[1], values[2]};
+}
 
 }  // namespace
 
@@ -56,18 +91,29 @@ double derived_grids::fill_from_neighbours(int row, int col, grid_matrix& grid, 
 
 // ---- cell sizes ----
 
+void derived_grids::band_rows(int& first, int& last) const {
+  first = std::max(1, first_row() - 1);
+  last = std::min(nrows(), last_row() + 1);
+}
+
 void derived_grids::make_cell_size_grids() {
   grid_store& s = store();
   int first = 0;
   int last = 0;
-  held_rows(first, last);
+  band_rows(first, last);
+  int held_first = 0;
+  int held_last = 0;
+  held_rows(held_first, held_last);
   const std::string zone_file = base_file(1);
-  auto create = [&](const char* grid_name, const char* suffix) {
+  // The relative area stays whole on process 0, which weighs the statistics
+  // of written grids with it; the sizes cover the band.
+  auto create = [&](const char* grid_name, const char* suffix, bool whole_on_0) {
     const int index = s.first_free(1);
     if (index == GRID_STORE_FULL)
       fail_fatal(diag(), GRID_STORE_FULL_CODE, "no free grid found in memory (at position ",
                  GRID_STORE_FULL, ")");
-    create_grid(index, derived_grid_file_name(zone_file, suffix), grid_name, first, last);
+    create_grid(index, derived_grid_file_name(zone_file, suffix), grid_name,
+                whole_on_0 ? held_first : first, whole_on_0 ? held_last : last);
     count_registered_grids(1);
     return index;
   };
@@ -78,9 +124,9 @@ void derived_grids::make_cell_size_grids() {
   cell_size_x_given = given_x > 0;
   cell_size_y_given = given_y > 0;
   rel_cell_area_given = given_area > 0;
-  derived.cell_size_x = given_x > 0 ? given_x : create("CellSizeX", ".$csx");
-  derived.cell_size_y = given_y > 0 ? given_y : create("CellSizeY", ".$csy");
-  derived.rel_cell_area = given_area > 0 ? given_area : create("RelCellArea", ".$rca");
+  derived.cell_size_x = given_x > 0 ? given_x : create("CellSizeX", ".$csx", false);
+  derived.cell_size_y = given_y > 0 ? given_y : create("CellSizeY", ".$csy", false);
+  derived.rel_cell_area = given_area > 0 ? given_area : create("RelCellArea", ".$rca", true);
   set_rel_cell_area(s[derived.rel_cell_area].grid);
 
   diag_entry(diag(), "Checking cell sizes for variable Cells...");
@@ -88,131 +134,209 @@ void derived_grids::make_cell_size_grids() {
   grid_matrix& size_y = *s[derived.cell_size_y].grid;
   grid_matrix& area = *s[derived.rel_cell_area].grid;
   const grid_matrix& zone = zone_grid();
-  const int rows = nrows();
+  const grid_matrix* regions = mpi_regions();
   const int cols = ncols();
   const double nd = nodata();
-  const std::string x_file = s[derived.cell_size_x].file_name.value_or(std::string());
-  const std::string y_file = s[derived.cell_size_y].file_name.value_or(std::string());
-  const std::string area_file = s[derived.rel_cell_area].file_name.value_or(std::string());
   const double cs = cellsize();
 
-  // Process 0 holds every row of the three grids and checks every cell.
-  run_on_rank0_and_share_error(rank(), [&] {
-    for (int r = 1; r <= rows; ++r)
-      for (int c = 1; c <= cols; ++c) {
-        if (zone[r][c] == nd) {
-          size_x[r][c] = size_y[r][c] = area[r][c] = nd;
-          continue;
-        }
-        cell_size_input cell{cell_size_x_given, cell_size_y_given, rel_cell_area_given,
-                             size_x[r][c],      size_y[r][c],      area[r][c]};
-        switch (complete_cell_sizes(cell, cs)) {
-          case cell_size_fault::zero_x:
-            fail_fatal(diag(), CELL_SIZE_CODE, "cell size in x direction is zero at row ", r,
-                       ", column ", c, ",\nread from file ", x_file, "\n");
-          case cell_size_fault::zero_y:
-            fail_fatal(diag(), CELL_SIZE_CODE, "cell size in y direction is zero at row ", r,
-                       ", column ", c, ",\nread from file ", y_file);
-          case cell_size_fault::area_mismatch:
-            fail_fatal(diag(), CELL_SIZE_CODE, "Cell size Y (", cell.y, ", from ", y_file,
-                       ") times\ncell size X (", cell.x, ", from ", x_file,
-                       ") \ndivided by the mean cell area is ", cell.x * cell.y / (cs * cs),
-                       " and differs from \nthe relative grid cell size ", cell.area, " (from ",
-                       area_file, ") by more than 0.001%%\n");
-          case cell_size_fault::none:
-            break;
-        }
-        size_x[r][c] = cell.x;
-        size_y[r][c] = cell.y;
-        area[r][c] = cell.area;
+  // Given grids that process 0 holds whole lose their values outside the
+  // basin on every row, as when process 0 computed the whole grid.
+  if (rank() == 0)
+    for (grid_matrix* grid : {cell_size_x_given ? &size_x : nullptr,
+                              cell_size_y_given ? &size_y : nullptr,
+                              rel_cell_area_given ? &area : nullptr})
+      if (grid != nullptr)
+        for (int r = grid->first_row(); r <= grid->last_row(); ++r)
+          for (int c = 1; c <= cols; ++c)
+            if ((*grid)[r] != nullptr && zone[r][c] == nd) (*grid)[r][c] = nd;
+
+  // Every process completes the cells of its band; the first faulty cell in
+  // row order among the cells each process answers for is reported.
+  cell_fault fault;
+  for (int r = first; r <= last; ++r)
+    for (int c = 1; c <= cols; ++c) {
+      if (zone[r][c] == nd) {
+        size_x[r][c] = size_y[r][c] = area[r][c] = nd;
+        continue;
       }
-  });
-  if (rank() != 0)
-    for (int r = first; r <= last; ++r)
-      for (int c = 1; c <= cols; ++c)
-        if (zone[r][c] == nd) size_x[r][c] = size_y[r][c] = area[r][c] = nd;
+      cell_size_input cell{cell_size_x_given, cell_size_y_given, rel_cell_area_given,
+                           size_x[r][c],      size_y[r][c],      area[r][c]};
+      const cell_size_fault found = complete_cell_sizes(cell, cs);
+      if (found != cell_size_fault::none) {
+        const bool answered_here = r >= first_row() && r <= last_row() &&
+                                   (regions == nullptr || (*regions)[r][c] == rank() ||
+                                    !((*regions)[r][c] >= 0));
+        if (answered_here && fault.kind == 0)
+          fault = cell_fault{static_cast<int>(found), r, c, cell.x, cell.y, cell.area};
+        continue;
+      }
+      size_x[r][c] = cell.x;
+      size_y[r][c] = cell.y;
+      area[r][c] = cell.area;
+    }
+  fault = first_fault_of_all(fault, cols);
+  if (fault.kind != 0) {
+    const std::string x_file = s[derived.cell_size_x].file_name.value_or(std::string());
+    const std::string y_file = s[derived.cell_size_y].file_name.value_or(std::string());
+    const std::string area_file = s[derived.rel_cell_area].file_name.value_or(std::string());
+    switch (static_cast<cell_size_fault>(fault.kind)) {
+      case cell_size_fault::zero_x:
+        fail_fatal(diag(), CELL_SIZE_CODE, "cell size in x direction is zero at row ", fault.row,
+                   ", column ", fault.col, ",\nread from file ", x_file, "\n");
+      case cell_size_fault::zero_y:
+        fail_fatal(diag(), CELL_SIZE_CODE, "cell size in y direction is zero at row ", fault.row,
+                   ", column ", fault.col, ",\nread from file ", y_file);
+      default:
+        fail_fatal(diag(), CELL_SIZE_CODE, "Cell size Y (", fault.y, ", from ", y_file,
+                   ") times\ncell size X (", fault.x, ", from ", x_file,
+                   ") \ndivided by the mean cell area is ", fault.x * fault.y / (cs * cs),
+                   " and differs from \nthe relative grid cell size ", fault.area, " (from ",
+                   area_file, ") by more than 0.001%%\n");
+    }
+  }
 
   const int created[3] = {rel_cell_area_given ? 0 : derived.rel_cell_area,
                           cell_size_x_given ? 0 : derived.cell_size_x,
                           cell_size_y_given ? 0 : derived.cell_size_y};
   for (int index : created)
-    if (index > 0) hand_out_from_process_0(index);
+    if (index > 0) settings.exchange_halo(index);
+  // Process 0 takes the relative areas of the other bands into its whole grid.
+  if (!rel_cell_area_given) settings.gather_grid(derived.rel_cell_area);
   for (int index : created)
     if (index > 0) write_once(index);
 }
 
-// ---- coordinates ----
+// ---- slope and aspect ----
 
-void derived_grids::make_coordinate_grids() {
-  grid_store& s = store();
-  const int index_x = s.first_free(1);
-  if (index_x == GRID_STORE_FULL)
-    fail_fatal(diag(), GRID_STORE_FULL_CODE, "no free grid found in memory (at position ",
-               GRID_STORE_FULL, ")");
-  const std::string zone_file = base_file(1);
-  const int own_rows_first = first_row();
-  const int own_rows_last = last_row();
-  create_grid(index_x, derived_grid_file_name(zone_file, ".$cx"), "CoordX", own_rows_first,
-              own_rows_last);
-  create_grid(index_x + 1, derived_grid_file_name(zone_file, ".$cy"), "CoordY", own_rows_first,
-              own_rows_last);
-  derived.coord_x = index_x;
-  derived.coord_y = index_x + 1;
-  count_registered_grids(2);
+void derived_grids::compute_slope_rows_in_bands(const grid_matrix& z, grid_matrix* slope,
+                                                grid_matrix* aspect) {
+  const int rows = nrows();
+  const int cols = ncols();
+  const int processes = process_count();
+  const double nd = nodata();
+  const double cs = cellsize();
 
-  // The rows all processes own together: the cumulation runs over them as
-  // it would in a single process.
-  int own_first = own_rows_first;
-  int own_last = own_rows_last;
-  MPI_Allreduce(&own_rows_first, &own_first, 1, MPI_INT, MPI_MIN, MPI_COMM_WORLD);
-  MPI_Allreduce(&own_rows_last, &own_last, 1, MPI_INT, MPI_MAX, MPI_COMM_WORLD);
+  // Rows 2..nrows-1 go to the processes in bands: each from its first own
+  // row to the row before the next lower process's first own row (the
+  // highest process from row 2, process 0 to row nrows-1), so that rows
+  // without basin cells between the bands are computed too.
+  std::vector<int> firsts(static_cast<size_t>(processes), -1);
+  const int own_first = first_row();
+  MPI_Allgather(&own_first, 1, MPI_INT, firsts.data(), 1, MPI_INT, MPI_COMM_WORLD);
+  std::vector<int> lo(static_cast<size_t>(processes), 0);
+  std::vector<int> hi(static_cast<size_t>(processes), 0);
+  int upper = rows - 1;
+  for (int p = 0; p < processes; ++p) {
+    const auto k = static_cast<size_t>(p);
+    hi[k] = upper;
+    if (p == processes - 1)
+      lo[k] = 2;
+    else if (firsts[k] >= 1)
+      lo[k] = std::min(std::max(2, firsts[k]), upper + 1);
+    else
+      lo[k] = upper + 1;  // no cells: no rows
+    upper = lo[k] - 1;
+  }
+  const int first = lo[static_cast<size_t>(rank())];
+  const int last = hi[static_cast<size_t>(rank())];
 
-  grid_matrix all_x;
-  grid_matrix all_y;
+  // The elevations of the band and one row on each side, all columns:
+  // process 0 holds the elevation model whole and sends them.
+  const int z_first = std::max(1, first - 1);
+  const int z_last = std::min(rows, last + 1);
+  const size_t width = static_cast<size_t>(cols) + 1;
+  std::vector<double> z_band;
+  std::vector<MPI_Request> requests;
   if (rank() == 0) {
-    all_x = settings.matrix(1, nrows(), 1, ncols(), nrows());
-    all_y = settings.matrix(1, nrows(), 1, ncols(), nrows());
-    const double cs = cellsize();
-    for (int r = 1; r <= nrows(); ++r)
-      for (int c = 1; c <= ncols(); ++c) {
-        all_x[r][c] = xllcorner() + (c - 1) * cs;
-        all_y[r][c] = yllcorner() + (nrows() - r) * cs;
+    for (int p = 1; p < processes; ++p) {
+      const auto k = static_cast<size_t>(p);
+      if (lo[k] > hi[k]) continue;
+      for (int r = std::max(1, lo[k] - 1); r <= std::min(rows, hi[k] + 1); ++r) {
+        requests.emplace_back();
+        MPI_Isend(z[r], cols + 1, MPI_DOUBLE, p, r, MPI_COMM_WORLD, &requests.back());
       }
-    if (rel_cell_area() != nullptr && own_first >= 1 && own_last >= own_first) {
-      const grid_matrix& size_x = *s[derived.cell_size_x].grid;
-      const grid_matrix& size_y = *s[derived.cell_size_y].grid;
-      auto width = [&](double v) { return v > nodata() ? v : cs; };
-      const row_strip& span = strips()[static_cast<size_t>(own_last)];
-      for (int c = std::max(2, span.first); c <= ncols(); ++c)
-        all_x[own_last][c] = all_x[own_last][c - 1] + width(size_x[own_last][c - 1]);
-      for (int r = own_last - 1; r >= own_first; --r) {
-        all_x[r][1] = xllcorner();
-        for (int c = 2; c <= ncols(); ++c) {
-          all_x[r][c] = all_x[r][c - 1] + width(size_x[r][c - 1]);
-          all_y[r][c] = all_y[r + 1][c] + width(size_y[r + 1][c]);
+    }
+  } else if (first <= last) {
+    z_band.resize(static_cast<size_t>(z_last - z_first + 1) * width);
+    for (int r = z_first; r <= z_last; ++r) {
+      requests.emplace_back();
+      MPI_Irecv(&z_band[static_cast<size_t>(r - z_first) * width], cols + 1, MPI_DOUBLE, 0, r,
+                MPI_COMM_WORLD, &requests.back());
+    }
+  }
+  MPI_Waitall(static_cast<int>(requests.size()), requests.data(), MPI_STATUSES_IGNORE);
+  requests.clear();
+  auto z_row = [&](int r) -> const double* {
+    return rank() == 0 ? z[r] : &z_band[static_cast<size_t>(r - z_first) * width];
+  };
+
+  // Process 0 computes into its whole grids, the others into band buffers
+  // that go to process 0 afterwards.
+  std::vector<double> slope_band;
+  std::vector<double> aspect_band;
+  if (rank() != 0 && first <= last) {
+    slope_band.resize(static_cast<size_t>(last - first + 1) * width);
+    aspect_band.resize(slope_band.size());
+  }
+  auto out_row = [&](grid_matrix* grid, std::vector<double>& band, int r) -> double* {
+    if (rank() == 0) return grid != nullptr ? (*grid)[r] : nullptr;
+    return &band[static_cast<size_t>(r - first) * width];
+  };
+#pragma omp parallel for schedule(static)
+  for (int r = first; r <= last; ++r) {
+    double* slope_row = out_row(slope, slope_band, r);
+    double* aspect_row = out_row(aspect, aspect_band, r);
+    const double* north = z_row(r - 1);
+    const double* here = z_row(r);
+    const double* south = z_row(r + 1);
+    auto put = [&](int c, double slope_value, double aspect_value) {
+      if (slope_row != nullptr) slope_row[c] = slope_value;
+      if (aspect_row != nullptr) aspect_row[c] = aspect_value;
+    };
+    put(1, nd, nd);
+    put(cols, nd, nd);
+    for (int c = 2; c <= cols - 1; ++c) {
+      const double zn = north[c];
+      const double zs = south[c];
+      const double zw = here[c - 1];
+      const double ze = here[c + 1];
+      if (zn == nd || zs == nd || zw == nd || ze == nd) {
+        put(c, nd, nd);
+        continue;
+      }
+      const slope_aspect value = slope_and_aspect(zn, zs, zw, ze, cs);
+      put(c, value.slope, value.aspect);
+    }
+  }
+
+  // The computed rows to process 0 (tag: row; slopes before aspects).
+  int tag_offset = 0;
+  for (grid_matrix* grid : {slope, aspect}) {
+    std::vector<double>& band = grid == slope ? slope_band : aspect_band;
+    if (grid == nullptr) {
+      tag_offset += rows;
+      continue;
+    }
+    if (rank() == 0) {
+      for (int p = 1; p < processes; ++p) {
+        const auto k = static_cast<size_t>(p);
+        for (int r = lo[k]; r <= hi[k]; ++r) {
+          requests.emplace_back();
+          MPI_Irecv((*grid)[r], cols + 1, MPI_DOUBLE, p, tag_offset + r, MPI_COMM_WORLD,
+                    &requests.back());
         }
       }
+    } else {
+      for (int r = first; r <= last; ++r) {
+        requests.emplace_back();
+        MPI_Isend(&band[static_cast<size_t>(r - first) * width], cols + 1, MPI_DOUBLE, 0,
+                  tag_offset + r, MPI_COMM_WORLD, &requests.back());
+      }
     }
-    const grid_matrix& zone = zone_grid();
-    for (int r = 1; r <= nrows(); ++r)
-      for (int c = 1; c <= ncols(); ++c)
-        if (zone[r][c] == nodata()) all_x[r][c] = all_y[r][c] = nodata();
+    tag_offset += rows;
   }
-  settings.scatter_grid(derived.coord_x, rank() == 0 ? &all_x : nullptr);
-  settings.scatter_grid(derived.coord_y, rank() == 0 ? &all_y : nullptr);
-  if (rank() == 0) {
-    grid_matrix& coord_x = *s[derived.coord_x].grid;
-    grid_matrix& coord_y = *s[derived.coord_y].grid;
-    for (int r = own_rows_first; r <= own_rows_last; ++r) {
-      std::copy(all_x[r] + 1, all_x[r] + ncols() + 1, coord_x[r] + 1);
-      std::copy(all_y[r] + 1, all_y[r] + ncols() + 1, coord_y[r] + 1);
-    }
-  }
-  write_once(derived.coord_x);
-  write_once(derived.coord_y);
+  MPI_Waitall(static_cast<int>(requests.size()), requests.data(), MPI_STATUSES_IGNORE);
 }
-
-// ---- slope and aspect ----
 
 void derived_grids::make_slope_and_aspect() {
   grid_store& s = store();
@@ -252,42 +376,20 @@ void derived_grids::make_slope_and_aspect() {
   derived.aspect = aspect_index;
 
   diag_entry(diag(), "calculating the lokal topography (aspect, slope ...).. ");
+  const grid_matrix& z = *s[2].grid;
+  grid_matrix* slope = make_slope ? s[slope_index].grid : nullptr;
+  grid_matrix* aspect = make_aspect ? s[aspect_index].grid : nullptr;
+  const double nd = nodata();
+  const int rows = nrows();
+  const int cols = ncols();
+  compute_slope_rows_in_bands(z, slope, aspect);
   if (rank() == 0) {
-    const grid_matrix& z = *s[2].grid;
-    grid_matrix* slope = make_slope ? s[slope_index].grid : nullptr;
-    grid_matrix* aspect = make_aspect ? s[aspect_index].grid : nullptr;
-    const double nd = nodata();
-    const double cs = cellsize();
-    const int rows = nrows();
-    const int cols = ncols();
-    auto put = [&](int r, int c, double slope_value, double aspect_value) {
-      if (slope != nullptr) (*slope)[r][c] = slope_value;
-      if (aspect != nullptr) (*aspect)[r][c] = aspect_value;
-    };
-    for (int c = 1; c <= cols; ++c) {
-      put(1, c, nd, nd);
-      put(rows, c, nd, nd);
-    }
-#pragma omp parallel for schedule(static)
-    for (int r = 2; r <= rows - 1; ++r) {
-      put(r, 1, nd, nd);
-      put(r, cols, nd, nd);
-      for (int c = 2; c <= cols - 1; ++c) {
-        const double zn = z[r - 1][c];
-        const double zs = z[r + 1][c];
-        const double zw = z[r][c - 1];
-        const double ze = z[r][c + 1];
-        if (zn == nd || zs == nd || zw == nd || ze == nd) {
-          put(r, c, nd, nd);
-          continue;
-        }
-        const slope_aspect value = slope_and_aspect(zn, zs, zw, ze, cs);
-        put(r, c, value.slope, value.aspect);
-      }
-    }
+    for (int c = 1; c <= cols; ++c)
+      for (grid_matrix* grid : {slope, aspect})
+        if (grid != nullptr) (*grid)[1][c] = (*grid)[rows][c] = nd;
     // Cells with an elevation but without all four neighbours take the
     // mean of their neighbours, in row order (a filled cell counts for the
-    // cells after it).
+    // cells after it): a walk over the whole grid, cheap beside the slopes.
     for (grid_matrix* grid : {aspect, slope}) {
       if (grid == nullptr) continue;
       for (int r = 1; r <= rows; ++r)

@@ -38,8 +38,8 @@ class derived_grids : public settings_part {
   // region_index and finds the regions' centroids; every process then holds
   // the count, the code-to-rank table and the centroids. Collective.
   void rank_region_grid(int region_index);
-  // Process 0 fills the region and weight grids of the transition between
-  // regions; the other processes return at once.
+  // Every process fills the region and weight grids of the transition
+  // between regions on its own cells. Collective.
   void compute_region_weights();
   // Sets a cell to the mean of the valid ones among its eight neighbours
   // inside the grid and returns the mean; used receives their number (0:
@@ -67,8 +67,18 @@ class derived_grids : public settings_part {
   // Process 0 has computed grid over all rows: own cells go to their
   // owners, then the halo cells are exchanged.
   void hand_out_from_process_0(int index);
+  // This process's own rows and one halo row on each side inside the grid
+  // (also on process 0).
+  void band_rows(int& first, int& last) const;
+  // Slope and aspect of rows 2..nrows-1 from central differences (nodata
+  // where a neighbour is missing), every process computing a band of rows;
+  // process 0 receives them all into its whole grids (either may be none).
+  void compute_slope_rows_in_bands(const grid_matrix& z, grid_matrix* slope, grid_matrix* aspect);
   void read_transition_distance();
-  void set_region_weights_on_process_0(int region_index, double dc);
+  // The weights of this process's own cells; the search reads the region
+  // grid of store entry region_index (cleared outside the basin) as far as
+  // the transition distance reaches. Collective.
+  void set_region_weights_in_band(int region_index, double dc);
 
   derived_grid_indices derived;
   bool cell_size_x_given = false;

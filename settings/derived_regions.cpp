@@ -1,9 +1,10 @@
 // Regression regions and the weights of the transition between them: the
 // meteorological input blends the regressions of up to three regions near a
 // region border, with weights that fall off over the transition distance
-// of "[region_transition_distance]". Process 0 ranks the region codes and
-// computes the weights on the whole grid; the owners of the cells receive
-// them.
+// of "[region_transition_distance]". Process 0 ranks the region codes on the
+// whole grid; every process computes the weights of its own cells from the
+// region grid's rows as far as the transition distance reaches, and process
+// 0 collects them into its whole grids.
 #include <mpi.h>
 
 #include <algorithm>
@@ -166,10 +167,12 @@ void derived_grids::make_region_weight_grids() {
 
   compute_region_weights();
 
+  // Each process computed its own cells; process 0 keeps the grids whole.
   for (int index : {derived.weights[1], derived.regions[2], derived.weights[2], derived.regions[3],
                     derived.weights[3]}) {
     if (index <= 0) continue;
-    hand_out_from_process_0(index);
+    settings.gather_grid(index);
+    settings.exchange_halo(index);
     write_once(index);
   }
 }
@@ -249,43 +252,86 @@ void derived_grids::rank_region_grid(int region_index) {
 
 void derived_grids::compute_region_weights() {
   transition = limited_transition_distance(transition, cellsize(), nrows(), ncols());
+  if (rank() == 0) diag_entry(diag(), "generating region weight grids");
+  set_region_weights_in_band(derived.regions[1], transition / cellsize());
   if (rank() != 0) return;
-  diag_entry(diag(), "generating region weight grids");
-  set_region_weights_on_process_0(derived.regions[1], transition / cellsize());
+  // One piece per row, as a walk over the whole grid reports its progress.
+  for (int k = 1; k <= nrows(); ++k) diag() << ".";
+  diag() << "[end-entry]";
 }
 
-void derived_grids::set_region_weights_on_process_0(int region_index, double dc) {
+void derived_grids::set_region_weights_in_band(int region_index, double dc) {
   grid_store& s = store();
-  grid_matrix& region1 = *s[region_index].grid;
   const grid_matrix& zone = zone_grid();
   grid_matrix& weights1 = *s[derived.weights[1]].grid;
   grid_matrix* regions2 = derived.regions[2] > 0 ? s[derived.regions[2]].grid : nullptr;
   grid_matrix* weights2 = derived.weights[2] > 0 ? s[derived.weights[2]].grid : nullptr;
   grid_matrix* regions3 = derived.regions[3] > 0 ? s[derived.regions[3]].grid : nullptr;
   grid_matrix* weights3 = derived.weights[3] > 0 ? s[derived.weights[3]].grid : nullptr;
+  const grid_matrix* owners = mpi_regions();
   const double nd = nodata();
   const int rows = nrows();
   const int cols = ncols();
+  const int me = rank();
+  // Dc is at most the grid's diagonal, so the reach fits the grid.
+  const int reach = static_cast<int>(dc);
+
+  // Process 0 holds the region grid whole and clears it outside the basin.
+  if (me == 0) {
+    grid_matrix& whole = *s[region_index].grid;
+    for (int r = 1; r <= rows; ++r)
+      for (int c = 1; c <= cols; ++c)
+        if (!(zone[r][c] > nd)) whole[r][c] = nd;
+  }
+  // The search reaches reach rows beyond the own rows: every process gets
+  // those rows of the cleared region grid, all columns, from process 0.
+  const int own_first = first_row();
+  const int own_last = last_row();
+  const int band_first = std::max(1, own_first - reach);
+  const int band_last = std::min(rows, own_last + reach);
+  std::vector<int> bounds(static_cast<size_t>(2 * process_count()), 0);
+  const int mine[2] = {band_first, band_last};
+  MPI_Allgather(mine, 2, MPI_INT, bounds.data(), 2, MPI_INT, MPI_COMM_WORLD);
+  const size_t width = static_cast<size_t>(cols) + 1;
+  std::vector<double> received;
+  std::vector<MPI_Request> requests;
+  if (me == 0) {
+    const grid_matrix& whole = *s[region_index].grid;
+    for (int p = 1; p < process_count(); ++p)
+      for (int r = bounds[static_cast<size_t>(2 * p)]; r <= bounds[static_cast<size_t>(2 * p + 1)];
+           ++r) {
+        requests.emplace_back();
+        MPI_Isend(whole[r], cols + 1, MPI_DOUBLE, p, r, MPI_COMM_WORLD, &requests.back());
+      }
+  } else if (band_first <= band_last) {
+    received.resize(static_cast<size_t>(band_last - band_first + 1) * width);
+    for (int r = band_first; r <= band_last; ++r) {
+      requests.emplace_back();
+      MPI_Irecv(&received[static_cast<size_t>(r - band_first) * width], cols + 1, MPI_DOUBLE, 0, r,
+                MPI_COMM_WORLD, &requests.back());
+    }
+  }
+  MPI_Waitall(static_cast<int>(requests.size()), requests.data(), MPI_STATUSES_IGNORE);
+  const grid_matrix* whole = me == 0 ? s[region_index].grid : nullptr;
+  auto region_row = [&](int r) -> const double* {
+    return whole != nullptr ? (*whole)[r] : &received[static_cast<size_t>(r - band_first) * width];
+  };
+
   const bool two = n_regions >= 2;
   const bool three = n_regions >= 3;
 
-  for (int r = 1; r <= rows; ++r)
-    for (int c = 1; c <= cols; ++c)
-      if (!(zone[r][c] > nd)) region1[r][c] = nd;
-
-  // Dc is at most the grid's diagonal, so the reach fits the grid.
-  const int reach = static_cast<int>(dc);
-  for (int k = 1; k <= rows; ++k) {
+  for (int k = std::max(1, own_first); k <= std::min(rows, own_last); ++k) {
     const row_strip& span = strips()[static_cast<size_t>(k)];
     for (int l = span.first; l <= span.last; ++l) {
       if (!(zone[k][l] > nd)) {
-        region1[k][l] = weights1[k][l] = nd;
+        weights1[k][l] = nd;
         for (grid_matrix* g : {regions2, weights2, regions3, weights3})
           if (g != nullptr) (*g)[k][l] = nd;
         continue;
       }
+      if (owners != nullptr && (*owners)[k][l] != me) continue;
       region_search found;
-      found.own = region1[k][l];
+      found.own = region_row(k)[l];
       found.w1 = dc;
       if (!two) {
         weights1[k][l] = 1.0;
@@ -297,7 +343,7 @@ void derived_grids::set_region_weights_on_process_0(int region_index, double dc)
         const int e = k - i;
         const int h = static_cast<int>(std::sqrt(dc * dc - squared(e)));
         for (int m = std::max(1, l - h); m <= std::min(cols, l + h); ++m) {
-          const double candidate = region1[i][m];
+          const double candidate = region_row(i)[m];
           if (candidate == found.own || !(candidate > nd)) continue;
           const int d = static_cast<int>(std::sqrt(squared(l - m) + squared(e)));
           consider_candidate(found, candidate, d, i, m, three);
@@ -325,7 +371,5 @@ void derived_grids::set_region_weights_on_process_0(int region_index, double dc)
       (*regions2)[k][l] = found.region2;
       (*weights2)[k][l] = w2;
     }
-    diag() << ".";
   }
-  diag() << "[end-entry]";
 }

@@ -2,15 +2,22 @@
 // cells and in its halo cells, the slope and aspect of a tilted plane (also
 // in the first and last own rows of its band and at the edge of the basin),
 // the lower-left corners of the cells and the region weights that process 0
-// computed on the whole grid.
+// computed on the whole grid; and the coordinates cumulated from irregular
+// cell sizes and the slopes of a rippled surface that every process
+// computes over its band are those of a walk over the whole grid.
 #include <gtest/gtest.h>
 #include <mpi.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <numbers>
 #include <string>
 #include <vector>
 
+#include "modelbase/memhandling.h"
+#include "settings/derived_grids_kernels.h"
 #include "settings/derived_setup_fixture.h"
 
 namespace {
@@ -120,6 +127,165 @@ TEST(DerivedGridsMpi, OwnAndHaloCellsHoldWhatOneProcessComputes) {
     EXPECT_LE(w1[k], 1.0);
     EXPECT_NEAR(w1[k] + w2[k], 1.0, 1e-12);
   }
+}
+
+}  // namespace
+
+namespace {
+
+// A larger basin for the band edges: a ragged outline, a hole, a row
+// without basin cells between two parts (a band may end on either side of
+// it), given cell sizes that are not multiples of anything, and an
+// elevation model that also holds values outside the basin.
+constexpr int ROWS2 = 23;
+constexpr int COLS2 = 17;
+constexpr double NOMINAL = 100;  // [m] cellsize
+
+bool in_basin(int r, int c) {
+  if (r == 1 || r == 14 || r == ROWS2) return false;
+  if (r == 10 && (c == 8 || c == 9)) return false;
+  const double dy = (r - 12.0) / 11.0;
+  const double dx = (c - 9.0) / 8.5;
+  const double ragged = 0.9 + 0.12 * ((r * 5 + c * 3) % 4) / 3.0;
+  return dx * dx + dy * dy <= ragged * ragged;
+}
+double size_x(int r, int c) { return 97.3 + 0.0137 * ((r * 7 + c * 3) % 11); }
+double size_y(int r, int c) { return 101.1 - 0.0291 * ((r * 5 + c * 11) % 13); }
+bool has_elevation(int r, int c) { return in_basin(r, c) || (r + c) % 3 != 0; }
+double elevation(int r, int c) {
+  return 800 + 3.7 * r - 2.3 * c + 5.0 * std::sin(0.7 * r) * std::cos(0.9 * c);
+}
+
+template <class F>
+std::string grid_text2(F value) {
+  std::string rows;
+  char number[64];
+  for (int r = 1; r <= ROWS2; ++r) {
+    for (int c = 1; c <= COLS2; ++c) {
+      std::snprintf(number, sizeof number, "%.6f ", value(r, c));
+      rows += number;
+    }
+    rows += "\n";
+  }
+  return text_grid_of(rows, COLS2, ROWS2, NOMINAL);
+}
+
+// The value a text grid holds after it is read: its "%.6f" digits.
+double as_read(double v) {
+  char number[64];
+  std::snprintf(number, sizeof number, "%.6f", v);
+  return std::strtod(number, nullptr);
+}
+
+// Whole-grid slope and aspect by the documented walk: central differences
+// where all four neighbours have an elevation, then, row by row, cells
+// with an elevation but no value take the mean of their valid neighbours
+// (aspect grid first, then slope), a filled cell counting for later ones.
+struct whole_topography {
+  grid_matrix z, slope, aspect;
+  explicit whole_topography(memory_handling& alloc) {
+    z = alloc.matrix(1, ROWS2, 1, COLS2, 0);
+    slope = alloc.matrix(1, ROWS2, 1, COLS2, 0);
+    aspect = alloc.matrix(1, ROWS2, 1, COLS2, 0);
+    for (int r = 1; r <= ROWS2; ++r)
+      for (int c = 1; c <= COLS2; ++c) {
+        z[r][c] = has_elevation(r, c) ? as_read(elevation(r, c)) : NODATA;
+        slope[r][c] = aspect[r][c] = NODATA;
+      }
+    for (int r = 2; r < ROWS2; ++r)
+      for (int c = 2; c < COLS2; ++c) {
+        const double zn = z[r - 1][c], zs = z[r + 1][c], zw = z[r][c - 1], ze = z[r][c + 1];
+        if (zn == NODATA || zs == NODATA || zw == NODATA || ze == NODATA) continue;
+        const slope_aspect v = slope_and_aspect(zn, zs, zw, ze, NOMINAL);
+        slope[r][c] = v.slope;
+        aspect[r][c] = v.aspect;
+      }
+    for (grid_matrix* g : {&aspect, &slope})
+      for (int r = 1; r <= ROWS2; ++r)
+        for (int c = 1; c <= COLS2; ++c) {
+          if (z[r][c] == NODATA || (*g)[r][c] != NODATA) continue;
+          int used = 0;
+          const double mean = neighbour_mean(*g, r, c, ROWS2, COLS2, NODATA, used);
+          if (used > 0) (*g)[r][c] = mean;
+        }
+  }
+};
+
+TEST(DerivedGridsMpi, BandsCumulateCoordinatesAndSlopesAsTheWholeGrid) {
+  control_parts parts;
+  parts.standard =
+      "2\n$dir//sx.asc CellSizeX fillcode = 0\n$dir//sy.asc CellSizeY fillcode = 0\n";
+  parts.transition = "250\n";
+  settings_setup run(
+      parts, {{"zones.asc", grid_text2([](int r, int c) {
+                 return in_basin(r, c) ? 1.0 + (r > 14) + (c > 9) : -9999.0;
+               })},
+              {"dem.asc", grid_text2([](int r, int c) {
+                 return has_elevation(r, c) ? elevation(r, c) : -9999.0;
+               })},
+              {"sx.asc", grid_text2(size_x)},
+              {"sy.asc", grid_text2(size_y)}});
+  ASSERT_EQ(run.code, 0) << run.cap.console();
+  const int rank = run.rank;
+  const grid_matrix& regions = run.grid("MPIRegions");
+  const grid_matrix& halo = run.grid("MPIHalo");
+  const grid_matrix& x = run.grid("CoordX");
+  const grid_matrix& y = run.grid("CoordY");
+  const grid_matrix& slope = run.grid("slope_angle");
+  const grid_matrix& aspect = run.grid("slope_aspect");
+
+  // Whole-grid sums in the documented order: x from the west along each
+  // row, y north from the southernmost basin row; cells outside the basin
+  // count with the nominal size.
+  int basin_first = ROWS2;
+  int basin_last = 1;
+  for (int r = 1; r <= ROWS2; ++r)
+    for (int c = 1; c <= COLS2; ++c)
+      if (in_basin(r, c)) {
+        basin_first = std::min(basin_first, r);
+        basin_last = std::max(basin_last, r);
+      }
+  auto width = [](int r, int c, double (*size)(int, int)) {
+    return in_basin(r, c) ? as_read(size(r, c)) : NOMINAL;
+  };
+  std::vector<std::vector<double>> ex(ROWS2 + 2, std::vector<double>(COLS2 + 1, 0.0));
+  std::vector<std::vector<double>> ey(ROWS2 + 2, std::vector<double>(COLS2 + 1, 0.0));
+  for (int r = 1; r <= ROWS2; ++r)
+    for (int c = 1; c <= COLS2; ++c) {
+      ex[r][c] = NOMINAL * (c - 1);
+      ey[r][c] = NOMINAL * (ROWS2 - r);
+    }
+  int last_first_col = 1;
+  while (!in_basin(basin_last, last_first_col)) ++last_first_col;
+  for (int c = std::max(2, last_first_col); c <= COLS2; ++c)
+    ex[basin_last][c] = ex[basin_last][c - 1] + width(basin_last, c - 1, size_x);
+  for (int r = basin_last - 1; r >= basin_first; --r) {
+    ex[r][1] = 0;
+    for (int c = 2; c <= COLS2; ++c) {
+      ex[r][c] = ex[r][c - 1] + width(r, c - 1, size_x);
+      ey[r][c] = ey[r + 1][c] + width(r + 1, c, size_y);
+    }
+  }
+
+  memory_handling alloc;
+  const whole_topography whole(alloc);
+  int checked = 0;
+  for (int r = x.first_row(); r <= x.last_row(); ++r)
+    for (int c = 1; c <= COLS2; ++c) {
+      if (regions[r][c] != rank) continue;
+      SCOPED_TRACE(testing::Message() << "process " << rank << " cell " << r << "," << c);
+      EXPECT_EQ(x[r][c], ex[r][c]);
+      EXPECT_EQ(y[r][c], ey[r][c]);
+      ++checked;
+    }
+  EXPECT_GT(checked, 0);
+  for (int r = slope.first_row(); r <= slope.last_row(); ++r)
+    for (int c = 1; c <= COLS2; ++c) {
+      if (regions[r][c] != rank && halo[r][c] == NODATA) continue;
+      SCOPED_TRACE(testing::Message() << "process " << rank << " cell " << r << "," << c);
+      EXPECT_EQ(slope[r][c], whole.slope[r][c]);
+      EXPECT_EQ(aspect[r][c], whole.aspect[r][c]);
+    }
 }
 
 }  // namespace

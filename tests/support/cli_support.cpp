@@ -49,9 +49,10 @@ bool cli_workdir::exists(const std::string& name) const {
 }
 
 run_result cli_workdir::run_velmo(int np, const std::vector<std::string>& args,
-                                  const std::string& stdin_text) const {
+                                  const std::string& stdin_text, int threads) const {
   std::string command = "cd " + shell_quote(path_) + " && ";
-  command += "OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1 OMP_NUM_THREADS=2 ";
+  command += "OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1 OMP_NUM_THREADS=" +
+             std::to_string(threads) + " ";
   if (np > 0)
     command += std::string(VELMO_MPIRUN) +
                " --oversubscribe --bind-to none --mca btl self,vader -np " + std::to_string(np) +

@@ -22,9 +22,10 @@ class cli_workdir {
   std::string read(const std::string& name) const;
   bool exists(const std::string& name) const;
 
-  // velmo with the arguments, under mpirun with np processes (np 0: alone).
+  // velmo with the arguments, under mpirun with np processes (np 0: alone),
+  // each with the given number of OpenMP threads.
   run_result run_velmo(int np, const std::vector<std::string>& args,
-                       const std::string& stdin_text = "") const;
+                       const std::string& stdin_text = "", int threads = 2) const;
 
  private:
   std::string path_;

@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Whole-program set-up benchmark: generates a synthetic basin of n x n cells
+# (bench/synthetic_basin.cpp) and runs the program on it with 1, 2, 4 and 8
+# processes, one thread each, reporting the wall time of each run and the
+# peak resident memory of every process. The files each run writes are
+# compared with those of the one-process run (all but "MPIRegions_0", which
+# shows the division).
+#
+#   bash bench/bench_setup.sh [build-dir] [n] [process counts...]
+#   bash bench/bench_setup.sh build 4000 1 2 4 8
+set -euo pipefail
+build=$(realpath "${1:-build}")
+n=${2:-4000}
+shift 2 || true
+counts=("$@")
+[ ${#counts[@]} -gt 0 ] || counts=(1 2 4 8)
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/velmo_setup_bench.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+"$build/synthetic_basin" "$n" 8 "$work"
+export OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1 OMP_NUM_THREADS=1
+echo "basin ${n} x ${n}, load: $(cut -d' ' -f1-3 /proc/loadavg)"
+printf '%-10s %10s  %s\n' processes "wall [s]" "peak RSS per process [MiB] (rank 0 first)"
+reference=""
+for np in "${counts[@]}"; do
+  run="$work/run_$np"
+  mkdir -p "$run/output"
+  cp "$work/zones.asc" "$work/dem.asc" "$work/basin.ctl" "$work/MpiSpeedFactor.dat" "$run/"
+  start=$(date +%s.%N)
+  (cd "$run" && mpirun --oversubscribe --bind-to none --mca btl self,vader -np "$np" \
+     bash -c '/usr/bin/time -f "%M" -o rss_${OMPI_COMM_WORLD_RANK} "$0" basin.ctl >/dev/null' \
+     "$build/velmo")
+  end=$(date +%s.%N)
+  rss=""
+  for ((r = 0; r < np; ++r)); do rss+="$(( $(tail -1 "$run/rss_$r") / 1024 )) "; done
+  printf '%-10s %10.2f  %s\n' "$np" "$(echo "$end - $start" | bc)" "$rss"
+  if [ -z "$reference" ]; then
+    reference="$run/output"
+  else
+    for f in "$reference"/*; do
+      name=$(basename "$f")
+      [ "$name" = MPIRegions_0 ] && continue
+      cmp -s "$f" "$run/output/$name" || echo "  differs from the first run: $name"
+    done
+  fi
+  rm -f "$run"/zones.asc "$run"/dem.asc
+  [ "$run/output" = "$reference" ] || rm -rf "$run"
+done
