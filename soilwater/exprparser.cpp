@@ -1,9 +1,8 @@
 #include "soilwater/exprparser.h"
 
-#include <cctype>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <limits>
 
@@ -13,27 +12,57 @@ constexpr double EULER = 2.718281828459045;
 constexpr double PI = 3.141592653589793;
 constexpr double LARGEST_FINITE_FACTORIAL = 170;  // 171! overflows a double
 
+// Letters and case are those of the "C" locale, the one the program runs
+// in: ASCII letters only, other bytes stay as they are.
+char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
 std::string upper_key(std::string_view name) {
   std::string key(name.substr(0, ParserVariables::NAME_LENGTH));
-  for (char& c : key) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  for (char& c : key) c = upper(c);
   return key;
 }
 
 bool equals_upper(std::string_view name, std::string_view upper_word) {
   if (name.size() != upper_word.size()) return false;
   for (std::size_t i = 0; i < name.size(); ++i)
-    if (std::toupper(static_cast<unsigned char>(name[i])) !=
-        static_cast<unsigned char>(upper_word[i]))
-      return false;
+    if (upper(name[i]) != upper_word[i]) return false;
   return true;
 }
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 bool is_operator_char(char c) {
-  return c != '\0' && std::string_view("&|<>=+/*%^!").find(c) != std::string_view::npos;
+  switch (c) {
+    case '&':
+    case '|':
+    case '<':
+    case '>':
+    case '=':
+    case '+':
+    case '/':
+    case '*':
+    case '%':
+    case '^':
+    case '!':
+      return true;
+    default:
+      return false;
+  }
 }
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
-bool is_letter(char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; }
+bool is_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+// The longest leading part of a number token that reads as a decimal
+// floating-point number (0 when none does); out of range as strtod rounds
+// it (inf or 0).
+double number_value(std::string_view token) {
+  double value = 0;
+  const auto [end, error] = std::from_chars(token.data(), token.data() + token.size(), value);
+  if (error == std::errc::result_out_of_range) {
+    const std::string text(token.substr(0, static_cast<std::size_t>(end - token.data())));
+    return std::strtod(text.c_str(), nullptr);
+  }
+  return error == std::errc() ? value : 0;
+}
 
 // Truncation towards zero, saturated to 32 bits; NaN gives 0.
 int32_t to_int32(double v) {
@@ -106,10 +135,25 @@ std::string_view error_text(int code) {
 
 }  // namespace
 
+uint64_t ParserVariables::key_prefix(std::string_view kept) {
+  uint64_t prefix = 0;
+  const std::size_t n = kept.size() < 8 ? kept.size() : 8;
+  for (std::size_t i = 0; i < n; ++i)
+    prefix |= static_cast<uint64_t>(static_cast<unsigned char>(upper(kept[i]))) << (8 * i);
+  return prefix;
+}
+
 int ParserVariables::find(std::string_view name) const {
   const std::string_view kept = name.substr(0, NAME_LENGTH);
-  for (std::size_t i = 0; i < records.size(); ++i)
-    if (equals_upper(kept, records[i].key)) return static_cast<int>(i);
+  // The first eight upper-cased characters and the length decide most
+  // comparisons at once; only longer names compare the rest.
+  const uint64_t prefix = key_prefix(kept);
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    const record& r = records[i];
+    if (r.prefix == prefix && r.key.size() == kept.size() &&
+        (kept.size() <= 8 || equals_upper(kept, r.key)))
+      return static_cast<int>(i);
+  }
   return -1;
 }
 
@@ -117,7 +161,7 @@ bool ParserVariables::set_variable(std::string_view name, double value) {
   const std::string_view kept = name.substr(0, NAME_LENGTH);
   const int i = find(name);
   if (i < 0) {
-    records.push_back({std::string(kept), upper_key(name), value});
+    records.push_back({std::string(kept), upper_key(name), key_prefix(kept), value});
   } else {
     records[i].name.assign(kept);
     records[i].value = value;
@@ -168,7 +212,7 @@ void ExpressionParser::next_token() {
   } else if (is_digit(c) || c == '.') {
     kind = NUMBER;
     while (is_digit(at(cursor)) || at(cursor) == '.') ++cursor;
-    if (std::toupper(static_cast<unsigned char>(at(cursor))) == 'E') {
+    if (upper(at(cursor)) == 'E') {
       ++cursor;
       if (at(cursor) == '+' || at(cursor) == '-') ++cursor;
       while (is_digit(at(cursor))) ++cursor;
@@ -204,9 +248,13 @@ const std::string& ExpressionParser::evaluate(std::string_view text) {
     if (!token.empty()) fail(101, token);
     answer = value;
     vars->set_variable("Ans", value);
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "Ans = %g", value);
-    result = buffer;
+    // "%g": six significant digits in the shorter of the fixed and the
+    // exponent forms, as printf writes them.
+    char digits[64];
+    const auto written =
+        std::to_chars(digits, digits + sizeof digits, value, std::chars_format::general, 6);
+    result.assign("Ans = ");
+    result.append(digits, written.ptr);
   } catch (const Error& e) {
     const std::string tail = " (col " + std::to_string(e.column) + ")";
     std::string message = e.message;
@@ -365,8 +413,7 @@ double ExpressionParser::parse_level8() {
     return a;
   }
   if (kind == NUMBER) {
-    const std::string number(token);
-    const double a = std::strtod(number.c_str(), nullptr);
+    const double a = number_value(token);
     next_token();
     return a;
   }

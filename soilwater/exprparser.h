@@ -21,6 +21,7 @@
 //   characters.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,9 +41,11 @@ class ParserVariables {
   struct record {
     std::string name;  // as last written
     std::string key;   // upper-cased, for the comparison
+    uint64_t prefix;   // the key's first eight characters, packed
     double value;
   };
   int find(std::string_view name) const;
+  static uint64_t key_prefix(std::string_view kept);
   std::vector<record> records;
 };
 
@@ -62,6 +65,10 @@ class ExpressionParser {
   // Uses the given list (shared, outlives the parser) or, without one, a
   // list of its own.
   explicit ExpressionParser(ParserVariables* variables = nullptr);
+  // A copy would point at the original's own list (and its token at the
+  // original's text): one parser per user and thread, never copied.
+  ExpressionParser(const ExpressionParser&) = delete;
+  ExpressionParser& operator=(const ExpressionParser&) = delete;
 
   // Evaluates text; the result text stays valid until the next evaluation.
   const std::string& evaluate(std::string_view text);
@@ -89,7 +96,10 @@ class ExpressionParser {
   [[noreturn]] void fail(int code, std::string_view appended = {}) const;
   [[noreturn]] void fail_at(int code, int column, std::string_view appended = {}) const;
   int token_column() const;
-  bool token_is(std::string_view text) const { return kind == DELIMITER && token == text; }
+  template <std::size_t N>
+  bool token_is(const char (&text)[N]) const {
+    return kind == DELIMITER && token == std::string_view(text, N - 1);
+  }
 
   ParserVariables own_variables;
   ParserVariables* vars;

@@ -5,25 +5,30 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "soilwater/exprparser.h"
 
 namespace {
 
-struct text_case {
-  const char* text;
-  const char* expected;
-};
-
-void expect_results(const text_case* begin, const text_case* end) {
-  for (const text_case* c = begin; c != end; ++c) {
-    ExpressionParser parser;
-    EXPECT_EQ(parser.evaluate(c->text), c->expected) << "text: " << c->text;
-  }
-}
-
-TEST(ExpressionParser, ValuesByPrecedenceTokensAndFunctions) {
-  const text_case cases[] = {
+// One table: the text, the result text expected from the grammar by hand.
+// Values by precedence, tokens and functions; errors with their texts and
+// columns; and the results chosen where integer arithmetic or the fixed
+// limits have none (a defined result each, never a trap or an overflowing
+// buffer).
+TEST(ExpressionParser, TableOfCases) {
+  const std::string name31(31, 'a');
+  const std::string name32(32, 'a');
+  const std::string name40 = std::string("Rate_").append(35, 'x');  // 40 characters
+  const std::string digits32(32, '1');
+  const std::string at_limit = std::string("1").append(252, ' ') + "+1";    // 255 characters
+  const std::string over_limit = std::string("1").append(253, ' ') + "+1";  // 256 characters
+  std::string three_hundred;  // 300 characters: "1+1+...+1"
+  for (int i = 0; i < 150; ++i) three_hundred += i == 0 ? "1" : "+1";
+  three_hundred += "0";
+  struct row {
+    std::string text, expected;
+  } rows[] = {
       {"1+2*3", "Ans = 7"},
       {"2^3^2", "Ans = 64"},  // left-associative
       {"-2^2", "Ans = 4"},    // the prefix minus binds tighter than ^
@@ -75,12 +80,8 @@ TEST(ExpressionParser, ValuesByPrecedenceTokensAndFunctions) {
       {"170! > 7e306", "Ans = 1"},
       {"171!", "Ans = inf"},
       {"1e300!", "Ans = inf"},  // no loop over 1e300 factors
-  };
-  expect_results(std::begin(cases), std::end(cases));
-}
-
-TEST(ExpressionParser, ErrorsWithTextAndColumn) {
-  const text_case cases[] = {
+      {"1e9!", "Ans = inf"},    // the product is inf from 171 on: stops there
+      {"-1e9!", "Ans = -1e+09"},
       {"2 3", "Error: Unexpected part: 3 (col 3)"},
       {"(1+2", "Error: Parentesis ) missing (col 5)"},
       {"", "Error: Empty expression (col 1)"},
@@ -101,22 +102,6 @@ TEST(ExpressionParser, ErrorsWithTextAndColumn) {
       {"x = y = 3", "Error: Unknown variable y (col 5)"},
       {"(a = 1)", "Error: Unknown variable a (col 2)"},  // no assignment inside parentheses
       {"sqrt(4) sqrt(4)", "Error: Unexpected part: sqrt (col 9)"},
-  };
-  expect_results(std::begin(cases), std::end(cases));
-}
-
-// Integer operations outside 32 bits, "%" by 0 and over-long input: a
-// defined result each, never a trap or an overflowing buffer.
-TEST(ExpressionParser, DefinedResultsAtTheLimits) {
-  const std::string name31(31, 'a');
-  const std::string name32(32, 'a');
-  const std::string digits32(32, '1');
-  const std::string long_rest = "1 + #" + std::string(300 - 5, 'x');
-  const std::string at_limit = "1" + std::string(252, ' ') + "+1";    // 255 characters
-  const std::string over_limit = "1" + std::string(253, ' ') + "+1";  // 256 characters
-  struct row {
-    std::string text, expected;
-  } rows[] = {
       {"5 % 0", "Ans = nan"},
       {"5 % 0.5", "Ans = nan"},  // integer part 0
       {"(0-2147483647-1) % -1", "Ans = 0"},
@@ -131,13 +116,21 @@ TEST(ExpressionParser, DefinedResultsAtTheLimits) {
       {"1+" + digits32, "Error: Too long token, maximum number of characters exceeded (col 3)"},
       {at_limit, "Ans = 2"},
       {over_limit, "Error: Too long expression, maximum number of characters exceeded (col 256)"},
+      {three_hundred,
+       "Error: Too long expression, maximum number of characters exceeded (col 256)"},
+      // A name beyond the 31 characters of a token is refused, never cut to
+      // an alias of a shorter name.
+      {name40 + " = 2", "Error: Too long token, maximum number of characters exceeded (col 1)"},
+      {"2 * " + name40, "Error: Too long token, maximum number of characters exceeded (col 5)"},
   };
+  ASSERT_EQ(three_hundred.size(), 300u);
   for (const auto& r : rows) {
     ExpressionParser parser;
-    EXPECT_EQ(parser.evaluate(r.text), r.expected) << r.text;
+    EXPECT_EQ(parser.evaluate(r.text), r.expected) << "text: " << r.text;
   }
   // The rest of the text quoted by a syntax error is cut so that the result
   // text keeps its column and stays within 254 characters.
+  const std::string long_rest = "1 + #" + std::string(300 - 5, 'x');
   ExpressionParser parser;
   const std::string& cut = parser.evaluate(long_rest.substr(0, 255));
   EXPECT_LE(cut.size(), ExpressionParser::MAX_RESULT);
@@ -210,6 +203,40 @@ TEST(ParserVariables, ReplacesByCaseInsensitiveNameKeepingOrder) {
   list.set_variable("z\xe9", 9);
   ASSERT_TRUE(list.get_variable("Z\xe9", v));
   EXPECT_EQ(v, 9);
+}
+
+// The silting-up protocol on 4 threads: per row a list and an evaluator of
+// its own, per cell inputs set, statements evaluated, results read, list
+// cleared. Every cell must get what its own inputs give by hand, X = 2A + B
+// and Y = X^2 - A, whatever thread ran its row.
+TEST(ExpressionParser, ParsersPerRowOnFourThreads) {
+  constexpr int ROWS = 64, COLS = 50;
+  std::vector<double> x(ROWS * COLS, -1), y(ROWS * COLS, -1);
+  std::vector<int> errors(ROWS, 0);
+#pragma omp parallel for schedule(dynamic) num_threads(4)
+  for (int r = 0; r < ROWS; ++r) {
+    ParserVariables variables;
+    ExpressionParser parser(&variables);
+    for (int c = 0; c < COLS; ++c) {
+      parser.set_variable("A", r);
+      parser.set_variable("b", c * 0.5);
+      for (const char* statement : {"X = 2*a + B", "Y = X^2 - A"})
+        if (parser.evaluate(statement).find("Error") != std::string::npos) ++errors[r];
+      parser.get_variable("x", x[r * COLS + c]);
+      parser.get_variable("Y", y[r * COLS + c]);
+      parser.clear_variables();
+      // A cleared list knows no inputs: nothing leaks into the next cell.
+      if (parser.evaluate("A").find("Unknown variable") == std::string::npos) ++errors[r];
+    }
+  }
+  for (int r = 0; r < ROWS; ++r) {
+    EXPECT_EQ(errors[r], 0) << "row " << r;
+    for (int c = 0; c < COLS; ++c) {
+      const double expected_x = 2.0 * r + 0.5 * c;
+      ASSERT_EQ(x[r * COLS + c], expected_x) << r << " " << c;
+      ASSERT_EQ(y[r * COLS + c], expected_x * expected_x - r) << r << " " << c;
+    }
+  }
 }
 
 }  // namespace
