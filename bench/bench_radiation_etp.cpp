@@ -4,11 +4,13 @@
 // model, where process 0 walks the whole grid); then the potential
 // evapotranspiration of a daily step per cell: Penman-Monteith with one
 // layer (clear-sky radiation over 16 sub-intervals, the cell's radiation,
-// the night and the day part) and the methods of Hamon, Wendling and Haude.
+// the night and the day part) and the methods of Hamon, Wendling and Haude;
+// last the snow evaporation of two layers and the total real
+// evapotranspiration of a cell.
 //   build/bench_radiation_etp [cells per side] [repetitions]
 // Targets: incidence >= 1e7 cell-splits/s per core, walk <= 0.1 s per split
 // at 2000 x 2000; Penman-Monteith >= 1e6 and methods 2-4 >= 5e6
-// cell-steps/s per core.
+// cell-steps/s per core; snow evaporation >= 2e7 cell-steps/s per core.
 #include <omp.h>
 
 #include <algorithm>
@@ -20,6 +22,7 @@
 #include "modelbase/memhandling.h"
 #include "submodel/teilmod_solar.h"
 #include "vertical/etpetr_kernels.h"
+#include "vertical/etr_kernels.h"
 #include "vertical/expokorr_kernels.h"
 
 namespace {
@@ -168,6 +171,18 @@ int main(int argc, char** argv) {
           // least this rate.
           correction[r][c] = hamon_etp(t, 1.1, 0.67) + wendling_etp(4000 + t, 0.2, 0.6, t) +
                              haude_etp(t, 0.29, 0.45);
+        }
+      });
+  rate_per_thread_count(
+      "snow evaporation, two layers, and the total", "cell-steps", side, repetitions, [&](int r) {
+        for (int c = 1; c <= side; ++c) {
+          double snow = std::max(0.0, temperature[r][c] - 10);
+          double demand[2] = {2 + 0.1 * slope[r][c], 0.5};
+          const char present[2] = {1, 1};
+          double soil = 0.4;
+          const double es = sublimate_snow(snow, demand, present, soil);
+          const double layers[2] = {demand[0] * 0.5, demand[1] * 0.5};
+          correction[r][c] = total_real_evapotranspiration(true, 0, 0.1, es, soil * 0.5, layers);
         }
       });
   double check = 0;

@@ -1,6 +1,5 @@
 // The evapotranspiration module's shell: construction in the order of its
-// set-up, the wiring setters and the operations of a step that are not
-// built yet (the sublimation of snow and the real evapotranspiration).
+// set-up and the wiring setters.
 #include "vertical/etpetr.h"
 
 #include <cerrno>
@@ -38,29 +37,16 @@ void verdunstungsmodellklasse::set_up() {
     hru_masters = (*store)[require_grid("MasterHydrologicResponseUnits")].grid;
     check_followers();
   }
-  warn_not_built("the sublimation of snow and the real evapotranspiration of a step");
 }
 
 void verdunstungsmodellklasse::set_substeps(int count) { substeps = count; }
 
 void verdunstungsmodellklasse::set_snow_method(int snow) { snow_method = snow; }
 
-void verdunstungsmodellklasse::set_solid_snow_storage(const grid_matrix* snow_storage) {
+void verdunstungsmodellklasse::set_solid_snow_storage(grid_matrix* snow_storage) {
   if (flow_control != 0) solid_snow_storage = snow_storage;
 }
 
 void verdunstungsmodellklasse::set_radiation_correction(const grid_matrix* correction) {
   if (flow_control != 0) radiation_correction = correction;
 }
-
-void verdunstungsmodellklasse::compute_snow_evaporation(int64_t, int64_t, int64_t, int64_t) {}
-
-void verdunstungsmodellklasse::begin_step(const model_date&) {}
-
-void verdunstungsmodellklasse::substep_hook(int64_t, int64_t, int64_t, int64_t) {}
-
-void verdunstungsmodellklasse::run_substep(const model_date& step, int) {
-  substep_hook(step.hour, step.day, step.month, step.year);
-}
-
-void verdunstungsmodellklasse::end_step(const model_date&) {}

@@ -4,8 +4,8 @@
 // of the step corrected for slope and aspect, the relative sunshine duration
 // and the cloudiness on the way. The set-up is in etpetr_section.cpp and
 // etpetr_grids.cpp, the step in etpetr_potential.cpp, the per-cell physics
-// in etpetr_kernels.h. Not built yet: the sublimation of snow and the
-// collection of real evapotranspiration at the end of a step.
+// in etpetr_kernels.h; the sublimation of snow and the real
+// evapotranspiration of a step in etpetr_real.cpp (kernels etr_kernels.h).
 #pragma once
 
 #include <array>
@@ -30,8 +30,9 @@ class verdunstungsmodellklasse : public teilmodellklasse {
   void release() override;
 
   void flush_outputs() override;
-  // Both setters keep the grid (or none) when the module is active.
-  virtual void set_solid_snow_storage(const grid_matrix* snow_storage);
+  // Both setters keep the grid (or none) when the module is active; the
+  // snow storage shrinks by the snow evaporation.
+  virtual void set_solid_snow_storage(grid_matrix* snow_storage);
   virtual void set_radiation_correction(const grid_matrix* radiation_correction);
   virtual void compute_potential_evapotranspiration(int64_t hour, int64_t day, int64_t month,
                                                     int64_t year);
@@ -98,6 +99,13 @@ class verdunstungsmodellklasse : public teilmodellklasse {
   void finish_step(int64_t hour);
   void mark_not_computed(int row, int col);
 
+  // ---- snow evaporation and real evapotranspiration (etpetr_real.cpp) ----
+  void progress_line(const char* text, int64_t hour, int64_t day, int64_t month, int64_t year);
+  void link_glacier_snow_grids();
+  void sublimate_cell(int row, int col);
+  void copy_master_snow_values(int row, int col);
+  void real_cell(int row, int col);
+
   int method = 0;
   int layer_count = 1;  // L
   int snow_method = 0;
@@ -156,7 +164,13 @@ class verdunstungsmodellklasse : public teilmodellklasse {
   grid_matrix* temperature = nullptr;        // day temperature written back
   grid_matrix* night_temperature = nullptr;  // the temperature grid itself without a night grid
   const grid_matrix* evaporation_resistance = nullptr;
-  const grid_matrix* solid_snow_storage = nullptr;
+  grid_matrix* solid_snow_storage = nullptr;
+  // Linked at run time: the snow and interception modules are built later.
+  int glacier_grids_pending = 1;
+  int interception_linked = 0;
+  grid_matrix* glacier_solid_snow = nullptr;        // "SolidSnowStorage_onGlacier"
+  grid_matrix* glacier_snow_evaporation = nullptr;  // "SnowEvaporation_onGlacier"
+  const grid_matrix* interception_evaporation = nullptr;  // "interception_evaporation0"
   const grid_matrix* radiation_correction = nullptr;
   const grid_matrix* glacier = nullptr;
   const grid_matrix* lake_codes = nullptr;
