@@ -365,6 +365,8 @@ void ModellApplication::wire_after_routing() {
       {always, [](app& a) { a.groundwater->set_initialized(1); }},
       {snow_active, [](app& a) { a.snow->set_qg(a.unsat->get_qg()); }},
       {snow_active,
+       [](app& a) { a.snow->set_unsat_glacier_records(a.unsat->get_glacier_records_for_update()); }},
+      {snow_active,
        [](app& a) {
          a.snow->read_state(a.unsat->get_storage_file_name(), a.unsat->get_readgrid());
        }},

@@ -73,10 +73,6 @@ void schneemodellklasse::set_up() {
   }
   set_initialized(0);
   take_hru_grids();
-  warn_not_built(is_dynamic_glacier_method(glacier.method)
-                     ? "its set-up is built without the elevation bands of the glaciers, its "
-                       "time step is not: it computes no snow per step"
-                     : "its set-up is built, its time step is not: it computes no snow per step");
 }
 
 void schneemodellklasse::read_section() {
@@ -138,8 +134,6 @@ void schneemodellklasse::free_tracer_statistics() {
   if (flow_control != 0) teilmodellklasse::free_tracer_statistics();
 }
 
-void schneemodellklasse::time_step(int64_t, int64_t, int64_t, int64_t) {}
-
 void schneemodellklasse::flush_outputs() {
   if (flow_control == 0) return;
   for (const auto& s : statistics)
@@ -156,9 +150,9 @@ void schneemodellklasse::set_radiation_correction(const grid_matrix* correction)
   if (flow_control != 0) radiation_correction = correction;
 }
 
-const grid_matrix* schneemodellklasse::get_solid_snow_storage() {
+grid_matrix* schneemodellklasse::get_solid_snow_storage() {
   if (flow_control == 0) return nullptr;
-  for (const owned_grid& g : owned)
+  for (owned_grid& g : owned)
     if (g.index > 0 && (*store)[g.index].grid_name == "snowstorage_solid") return &g.grid;
   return nullptr;
 }
@@ -167,6 +161,11 @@ void schneemodellklasse::set_qg(subbasin_flow_arrays* qg_in) {
   if (flow_control == 0) return;
   qg = qg_in;
   set_initialized(1);
+}
+
+void schneemodellklasse::set_unsat_glacier_records(
+    std::vector<subbasin_glacier_record>* records) {
+  if (flow_control != 0) unsat_glacier_records = records;
 }
 
 double schneemodellklasse::seasonal_rmf(int day, int month) {

@@ -7,23 +7,29 @@
 // physics as kernels (snowcover_kernels.h) and the cell loop with the copies
 // of hydrologic response units (snowmod_cells.cpp); the "[snow_model]"
 // section of the storage-content file and the release (snowmod_state.cpp).
-// Not built: the time step (it says so at set-up and computes nothing), and
-// of the dynamic glaciers the elevation bands, the border cells and the
-// copies of their states to the cells of hydrologic response units.
+// The time step with the slides, the statistics, the glacier runoff storages
+// and the outputs (snowmod_step.cpp, snowmod_slides.cpp; kernels in
+// snowslide_kernels.h and glacier_kernels.h); the dynamic glaciers with
+// their yearly update (glacierclass.h, snowmod_dynamic_glacier.cpp). Not
+// built: the copies of dynamic glacier states to the cells of hydrologic
+// response units.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <cstdio>
 #include <deque>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "modelbase/zonalstat.h"
+#include "snow/glacierclass.h"
 #include "snow/snowcover_kernels.h"
 #include "snow/snowmod_glacier.h"
 #include "snow/snowmod_section.h"
+#include "snow/snowslide_exchange.h"
 #include "submodel/runoffrecords.h"
 #include "submodel/teilmod.h"
 
@@ -48,10 +54,17 @@ class schneemodellklasse : public teilmodellklasse {
   // Keeps the grid (or none) when the module is active.
   virtual void set_radiation_correction(const grid_matrix* radiation_correction);
   // "snowstorage_solid" when the module is active, else none.
-  virtual const grid_matrix* get_solid_snow_storage();
+  virtual grid_matrix* get_solid_snow_storage();
   // The unsaturated zone's runoff arrays, which receive the glacier outflow;
   // marks the module initialised.
   virtual void set_qg(subbasin_flow_arrays* qg);
+  // The unsaturated zone's own glacier records: a subbasin that the yearly
+  // update gives its first glacier is flagged there too, so that its
+  // glacier runoff is not overwritten by the unsaturated zone.
+  virtual void set_unsat_glacier_records(std::vector<subbasin_glacier_record>* records);
+  // Whether a step of this date ends on the glacier evaluation day:
+  // (interval + hour shift) / 60 + hour > 24.001 on the evaluation date.
+  bool is_evaluation_step(int64_t hour, int64_t day, int64_t month) const;
   // Day factors of the seasonal sine law [mm degC-1 d-1] / [-].
   virtual double seasonal_rmf(int day, int month);
   virtual double seasonal_aice(int day, int month);
@@ -109,6 +122,14 @@ class schneemodellklasse : public teilmodellklasse {
   }
   // The glaciers of a dynamic method, on process 0 only.
   const std::vector<glacier_record>& get_glacier_list() const { return glacier_list; }
+  // The glacier records of the dynamic model (process 0 only), in the order
+  // of their creation, and the map from a glacier code to its position.
+  const std::vector<glacierclass>& get_glaciers() const { return glaciers; }
+  const std::map<int64_t, int>& get_glacier_map() const { return glacier_map; }
+  // The yearly block of the dynamic glaciers (collective): snow above W_max
+  // becomes glacier and firn, the firn layers shift, process 0 updates the
+  // glaciers from their mass balance and the records are broadcast.
+  void yearly_glacier_update();
   bool has_permafrost() const { return permafrost_on; }
   const permafrost_settings& get_permafrost() const { return permafrost; }
   int get_lake_flow_control() const { return lake_flow_control; }
@@ -269,6 +290,72 @@ class schneemodellklasse : public teilmodellklasse {
   void glacier_cell(int row, int col, const step_values& v, snow_forcing& in, snow_part& part,
                     snow_fractions& fractions);
   std::vector<const grid_matrix*> tracer_inputs;  // 1..tracer count
+
+  // ---- one step (snowmod_step.cpp, snowmod_slides.cpp) ----
+  void keep_output_indices();
+  void clear_step_statistics();
+  void step_statistics();
+  void statistics_cell(int row, int col);
+  void complete_step_statistics();
+  void glacier_runoff();
+  void step_outputs();
+  void snow_slides();
+  void gather_slide_inputs();
+  int module_zone_of(int row, int col) const;
+  int subbasin_of(int row, int col) const;
+  bool statistics_cell_owned(int row, int col) const;
+
+  struct output_indices {
+    std::vector<int> grids;  // in output order, before the dynamic glacier grids
+    std::vector<int> glacier_grids;  // after the firn stack
+    bool kept = false;
+  } outputs;
+  // Whole grids of the slides on process 0 (copies when they are
+  // distributed); the glacier share is gathered anew after a yearly update.
+  struct slide_inputs_held {
+    grid_matrix zone, glacier, slope, capacity;
+    std::array<grid_matrix, 4> fraction;
+    bool gathered = false;
+    bool glacier_current = false;
+  } slide_held;
+  // The walk compiled once and the cells each process exchanges with
+  // process 0 (built at the first slide step).
+  slide_exchange slide_run;
+  slide_walk_inputs slide_inputs();
+  bool slide_glacier_storages() const;  // glacier storages and a glacier grid
+  // Per subbasin the step's melt sums of ice, firn and snow on ice, kept
+  // apart from the statistics (which hold nothing when their file is off).
+  std::array<std::vector<zone_record>, 3> runoff_sums;
+  std::vector<subbasin_glacier_record>* unsat_glacier_records = nullptr;
+
+  // ---- dynamic glaciers (snowmod_dynamic_glacier.cpp), process 0 ----
+  // Whole grids of one update (or of the set-up).
+  struct dynamic_glacier_view {
+    grid_matrix *g = nullptr, *k = nullptr, *g_old = nullptr, *k_old = nullptr;
+    grid_matrix *B = nullptr, *B_old = nullptr, *F = nullptr;
+    stack_matrix* firn = nullptr;
+    const grid_matrix *subbasin = nullptr, *z = nullptr;
+  } dyn;
+  const grid_matrix* dyn_zone = nullptr;  // the module's zone grid, whole
+  void rebuild_glacier_list();
+  void build_glacier_list();
+  void initialise_glacier_sizes();
+  void scan_glacier_cells(int code, bool widen);
+  void assign_band_cells(int code);
+  void update_glaciers();
+  void update_one_glacier(size_t position);
+  void rescan_glacier(int code);
+  void grow_glacier(int code);
+  void redistribute_mass_balance(int code);
+  void yearly_glacier_block();
+  void recompute_glacier_records();
+  glacierclass new_glacier(int code, int subbasin) const;
+  double firn_total_at(int row, int col) const;
+  int32_t largest_glacier_code() const;
+  template <typename F>
+  void walk_glacier_cells(F&& f) const;
+  std::vector<glacierclass> glaciers;
+  std::map<int64_t, int> glacier_map;
 
   subbasin_flow_arrays* qg = nullptr;
   // Outflows Qice_slr, Qfirn_slr, Qsnow_slr per subbasin; empty without

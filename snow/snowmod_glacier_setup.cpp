@@ -282,7 +282,7 @@ void schneemodellklasse::publish_glacier_grids() {
 
   if (rank == 0) {
     glacier_list_conflict conflict;
-    glacier_list = build_glacier_list(
+    glacier_list = ::build_glacier_list(
         shares, codes, whole_or_own(gathered_subbasins, *soil_zone_grid), nrows, ncols, nodata,
         cellsize, glacier.VAscaling, glacier.VAexponent, conflict);
     if (conflict.found) {
@@ -301,6 +301,21 @@ void schneemodellklasse::publish_glacier_grids() {
     int code = 0;
     MPI_Bcast(&code, 1, MPI_INT, 0, MPI_COMM_WORLD);
     if (code != 0) throw code;
+  }
+  // The records of the dynamic model with their elevation ranges, sizes
+  // and bands, on process 0 (the firn decides which cells widen a range).
+  stack_matrix firn_whole;
+  if (division_view().distributed()) firn_whole = gather_stack_copy(firn_stack_index);
+  if (rank == 0) {
+    dyn = dynamic_glacier_view{};
+    dyn.g = const_cast<grid_matrix*>(&shares);
+    dyn.k = const_cast<grid_matrix*>(&codes);
+    dyn.subbasin = &whole_or_own(gathered_subbasins, *soil_zone_grid);
+    dyn.z = &whole_or_own(gathered_elevation, *elevation);
+    dyn.firn = firn_whole ? &firn_whole : &firn_stack;
+    rebuild_glacier_list();
+    initialise_glacier_sizes();
+    dyn = dynamic_glacier_view{};
   }
   gathered_subbasins = grid_matrix();
   gathered_glacier = grid_matrix();
