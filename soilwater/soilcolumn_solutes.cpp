@@ -54,11 +54,9 @@ class TracerPass {
     };
     if (q[l] > 0)
       f.out_bottom = l < n ? -u0[l + 1] * q[l] * c_ : 0;
-    else if (l < n)
+    else
       f.out_bottom = reduced(l) ? -u0[l] * k_.q_f[l] * c_ - (q[l] - k_.q_f[l]) * u[l - 1] * c_
                                 : -u0[l] * q[l] * c_;
-    else
-      f.out_bottom = f.in_top;
     f.lateral = split(w_.lateral[l], k_.lateral_f[l]);
     f.base = split(w_.base[l], k_.base_f[l]) - aquifer_return(l);
     f.river_out = split(w_.river_out[l], k_.river_out_f[l]);
@@ -116,7 +114,7 @@ class TracerPass {
     }
     if (q[l] > 0) {
       f.out_bottom = l < n ? std::max(-share(q[l], l + 1, u0[l + 1]), -q[l] * kappa_c) : 0;
-    } else if (l < n) {
+    } else {
       double moved;
       if (!reduced(l)) {
         moved = share(q[l], l, -u0[l]);
@@ -125,8 +123,6 @@ class TracerPass {
         moved -= excess_share(l, q[l] - k_.q_f[l]);
       }
       f.out_bottom = std::min(moved, -q[l] * kappa_c);
-    } else {
-      f.out_bottom = f.in_top;
     }
     f.lateral = mass_outflow(l, w_.lateral[l], k_.lateral_f[l]);
     f.base = mass_outflow(l, w_.base[l], k_.base_f[l]) - aquifer_return(l);

@@ -7,7 +7,8 @@
 // evaporates); a non-evaporating one as a mass that moves in proportion to
 // the water moved, never at more than its maximum concentration. A layer
 // whose outflows exceed its water passes the excess on at the state of the
-// layer above.
+// layer above. Only the water that leaves through the bottom of the column
+// carries tracer out of it (none through a closed bottom).
 //
 // Arrays are indexed by layer 0..n (0 the surface), fluxes positive upward.
 #pragma once

@@ -371,6 +371,12 @@ void unsatzonmodellklasse::set_initial_state() {
           fail_fatal(*diag, 17, "in modul ", name, ":\ndrainage depth ", depth[r][c],
                      " m of cell (", r, ", ", c, ") lies below the soil column\n");
         drain[r][c] = m;
+        // The drain's outflow divides by its distance: none, or a negative
+        // one, would drain the layer at once or fill it.
+        const double spacing = (*links["drainage_distance"])[r][c];
+        if (m >= 1 && !(spacing > 0))
+          fail_fatal(*diag, 17, "in modul ", name, ":\ndrainage distance ", spacing,
+                     " m of cell (", r, ", ", c, ") must be above 0\n");
       }
   }
 

@@ -48,6 +48,12 @@ struct setup_options {
   std::vector<double> ponding = {};     // [mm] "ponding_storage" of cells 1 and 2 (readgrid 3)
   int substeps = 1;
   std::string surface_interaction = "0";
+  std::string drainage = "0";
+  double drainage_depth = 0;     // [m] "drainage_depth" of every cell
+  double drainage_distance = 0;  // [m] "drainage_distance" of every cell
+  // Subbasin block: kelsqd [min], kelsqi [min], density, kelsqlat, Q0, snow.
+  std::vector<std::string> value_rows = {"2", "3", "0.5", "4", "1", "0.1"};
+  std::vector<size_t> off_statistics = {};  // statistics written with code 0 (module_fixture order)
 };
 
 // The statistics files of the reading order with own_stat_names.
@@ -77,7 +83,7 @@ struct setup_run {
   grid_matrix blocker;
   grid_matrix glacier;
   irrigation_table_t irrigation;
-  grid_matrix flow_times, area, lakes, extra;
+  grid_matrix flow_times, area, lakes, extra, hru_units;
   std::vector<hru_entry> units;
   std::unique_ptr<unsatzonmodellklasse> module;
   int status = -1;
@@ -124,9 +130,13 @@ struct setup_run {
     if (o.hru) {
       units.resize(2);
       f.settings.hru_list = &units;
+      // Every cell in unit 1 ("HydrologicResponseUnits"); "extra" marks the
+      // masters ("MasterHydrologicResponseUnits", nodata: no master).
       extra = f.grids.matrix(1, 1, 0, 3, 1);
-      for (const char* n : {"HydrologicResponseUnits", "MasterHydrologicResponseUnits"})
-        f.publish(next++, n, &extra);
+      hru_units = f.grids.matrix(1, 1, 0, 3, 1);
+      for (int c = 1; c <= 3; ++c) hru_units[1][c] = 1;
+      f.publish(next++, "HydrologicResponseUnits", &hru_units);
+      f.publish(next++, "MasterHydrologicResponseUnits", &extra);
     }
     first_own_entry = next;
     if (o.gap) {
@@ -150,15 +160,21 @@ struct setup_run {
     (*f.store[4 + 16].grid)[1][2] = o.soil_type_cell2;  // "soil_types"
     (*f.store[4 + 1].grid)[1][2] = o.root_depth_cell2;  // "root_depth1"
     grid_matrix& limit = *f.store[4 + 18].grid;         // "max_ponding_storage"
+    for (int c = 1; c <= 3; ++c) {
+      (*f.store[4 + 20].grid)[1][c] = o.drainage_depth;     // "drainage_depth"
+      (*f.store[4 + 21].grid)[1][c] = o.drainage_distance;  // "drainage_distance"
+    }
     for (int c = 1; c <= 3; ++c) limit[1][c] = 0.05;
     unsatzon_section_text s;
     s.codes = "1";
-    s.value_rows = {"2", "3", "0.5", "4", "1", "0.1"};
+    s.value_rows = o.value_rows;
+    s.off_statistics = o.off_statistics;
     s.readgrid = o.readgrid;
     s.ini_gw_level = o.ini_gw_level;
     s.pond = o.pond;
     s.control_cell = o.control_cell;
     s.surface_interaction = o.surface_interaction;
+    s.drainage = o.drainage;
     if (o.own_stat_names)
       for (const char* n : STAT_FILES) s.stat_names.push_back("@DIR@/" + std::string(n) + ".stat");
     if (o.readgrid == "2") {
