@@ -73,9 +73,6 @@ unsatzonmodellklasse::unsatzonmodellklasse(int& status, DiagStream* diag_stream,
     if (units != nullptr && units->size() > 1)
       for (const char* n : {"HydrologicResponseUnits", "MasterHydrologicResponseUnits"})
         if (links.count(n) == 0) links[n] = (*store)[require_grid(n)].grid;
-    warn_not_built(
-        "its set-up is built, its time step is not: it computes no soil water per step and its "
-        "runoff arrays keep the first base flow");
   });
 }
 
@@ -85,8 +82,6 @@ void unsatzonmodellklasse::set_soil_table(std::vector<soil_entry>* table) {
   if (params.heat_flow_control <= 0) return;
   for (size_t t = 1; t < table->size(); ++t) complete_soil_heat_values((*table)[t], params);
 }
-
-void unsatzonmodellklasse::time_step(int64_t, int64_t, int64_t, int64_t) {}
 
 void unsatzonmodellklasse::run_substep(const model_date& step, int) {
   time_step(step.hour, step.day, step.month, step.year);
@@ -109,18 +104,6 @@ void unsatzonmodellklasse::set_surface_routing_active(int active) {
   surface_routing_active = active;
 }
 
-void unsatzonmodellklasse::end_step(const model_date&) {}
-
 void unsatzonmodellklasse::flush_outputs() {}
-
-void unsatzonmodellklasse::pre_spinup_step(int64_t, int64_t, int64_t, int64_t) {
-  // The soil temperatures need the heat-transfer model, which this module
-  // does not have yet.
-  fail_fatal(*diag, 1040,
-             "heat transfer model not active in unsatzon_model. This is required for "
-             "pre-SpinUp!");
-}
-
-void unsatzonmodellklasse::finish_pre_spinup() {}
 
 void unsatzonmodellklasse::end_run(int) { teilmodellklasse::release(); }

@@ -10,8 +10,10 @@
 // glacier records and start report (unsatzon_outputs.cpp). Its second
 // set-up phase (unsatzon_tracers.cpp) builds the travel-time zones, tracers,
 // river links and runoff records with the first base flow; the services
-// outside the step are in unsatzon_services.cpp. Its time step is not
-// built: it computes nothing per step.
+// outside the step are in unsatzon_services.cpp. Its sub-step
+// (unsatzon_step.cpp) runs the soil columns and adds the runoff to the
+// travel-time zones; its end of step (unsatzon_end_step.cpp) forms the
+// runoff of every subbasin.
 #pragma once
 
 #include <array>
@@ -27,6 +29,7 @@
 #include "soilwater/soilcolumn_solutes.h"
 #include "soilwater/soilcolumn_water.h"
 #include "soilwater/unsatzon_glacier.h"
+#include "soilwater/unsatzon_prespinup.h"
 #include "soilwater/unsatzon_section.h"
 #include "soilwater/unsatzon_statistics.h"
 #include "submodel/runoffrecords.h"
@@ -35,6 +38,7 @@
 class DiagStream;
 class grid_store;
 struct soil_entry;
+struct column_step_links;
 
 // Rows of one control-cell file waiting to be written: entries 1..capacity
 // of values_per_row values each with their dates (entry 0 unused).
@@ -57,6 +61,10 @@ class unsatzonmodellklasse : public teilmodellklasse {
                     statistics_registry* registry, int registry_size) override;
   // One sub-step.
   void time_step(int64_t hour, int64_t day, int64_t month, int64_t year) override;
+  // The soil columns of every own cell over one call, in parallel over the
+  // process's rows (unsatzon_column_step.cpp); the date is the call's.
+  // Throws the code of the first error of any cell after the loop.
+  void soil_column_step(int64_t hour, int64_t day, int64_t month, int64_t year);
   // Sub-step k is its time_step.
   void run_substep(const model_date& step, int k) override;
 
@@ -83,6 +91,11 @@ class unsatzonmodellklasse : public teilmodellklasse {
   // Per subbasin 0..n its glacier shares; empty without a glacier model.
   const std::vector<subbasin_glacier_record>& get_glacier_records() const {
     return glacier_records;
+  }
+  // The snow module flags a subbasin that gains its first glacier in the
+  // annual update here too, so that glacier's runoff reaches Qg.
+  std::vector<subbasin_glacier_record>* get_glacier_records_for_update() {
+    return &glacier_records;
   }
   const zonalstatistic* get_statistic(unsatzon_statistic which) const {
     return statistics[static_cast<size_t>(which)].get();
@@ -234,6 +247,9 @@ class unsatzonmodellklasse : public teilmodellklasse {
 
   // The travel-time zone queues of the second set-up phase.
   const flow_time_queues& get_zone_queues() const { return zone_queues; }
+  // Outflows of the direct-runoff and interflow storages (QDd, QIi).
+  const subbasin_flow_arrays& get_qdd() const { return flow_qdd; }
+  const subbasin_flow_arrays& get_qii() const { return flow_qii; }
   // [-] the module's own decay factor of tracer t per sub-step (1 before
   // init_tracers, 0 for a half-time of 0 or less).
   double get_decay_factor(int t) const;
@@ -306,6 +322,12 @@ class unsatzonmodellklasse : public teilmodellklasse {
   // "ETR2ETP": its store index, negative when another module owns it.
   int etr2etp_index = 0;
   bool heat_flux_lower_boundary = false;
+  // Temperature pre-SpinUp (unsatzon_prespinup.cpp): its working grids in
+  // free store entries, taking a "FreezingDegreeDays" already there.
+  void create_pre_spinup_grids();
+  void set_pre_spinup_profiles(double years);
+  void write_pre_spinup_results();
+  pre_spinup_state pre_spinup;
   bool silting_up_storage_linked = false;  // "SurfStorSiltingUp" instead of direct runoff
   bool temperature_start_pending = false;
   int vegetation_layers = 1;
@@ -350,4 +372,22 @@ class unsatzonmodellklasse : public teilmodellklasse {
   int input_grid_index = 0;
   bool first_step_links_done = false;
   const grid_matrix* groundwater_head = nullptr;  // "gw_head_1"
+
+  // The soil-column step (unsatzon_column_step.cpp): its grids, looked up
+  // once at its first call, and whether the old table of the first water
+  // sub-step still has to come from the water contents.
+  void link_column_step();
+  std::shared_ptr<column_step_links> step_links;
+  bool first_column_step = true;
+
+  // The step's accumulation (unsatzon_step.cpp) and its end
+  // (unsatzon_end_step.cpp): runoff through zones and storages, statistics
+  // rows and output grids.
+  void copy_hru_states();
+  void accumulate_cells();
+  void write_control_cell_rows(int64_t hour, int64_t day, int64_t month, int64_t year);
+  void concentrate_runoff();
+  void complete_statistics();
+  void write_step_grids();
+  void end_step_tracers();
 };

@@ -3,6 +3,8 @@
 // one row of three cells with one zone.
 #pragma once
 
+#include <algorithm>
+
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -172,6 +174,7 @@ struct unsatzon_section_text {
   std::string storage = "state.txt";
   std::string method3_lines;  // the four values of method 3
   std::string after;          // further sections
+  std::vector<size_t> off_statistics;  // indices into the statistics list written with code 0
 
   std::string text() const { return module_fixture::head("unsatzon_model", flow_control) + body(); }
 
@@ -184,9 +187,13 @@ struct unsatzon_section_text {
                     " surface water interaction\n" + pond + " pond\n" + drainage + " drainage\n" +
                     clay + " clay\n" + k_sat_clay + " k_sat\n" + ini_gw_level + " ini_gw_level\n";
     int code = 1001;
-    for (size_t i = 0; i < std::size(stats); ++i)
+    for (size_t i = 0; i < std::size(stats); ++i) {
+      const bool off = std::find(off_statistics.begin(), off_statistics.end(), i) !=
+                       off_statistics.end();
       s += (i < stat_names.size() && !stat_names[i].empty() ? stat_names[i] : stat_name) + " " +
-           std::to_string(code++) + " name of the " + stats[i] + "statfiles in\n";
+           std::to_string(off ? 0 : code) + " name of the " + stats[i] + "statfiles in\n";
+      ++code;
+    }
     for (size_t i = 0; i < 24; ++i)
       s += (i < grid_names.size() && !grid_names[i].empty() ? grid_names[i] : grid_name) +
            " name\n0 writecode\n";
