@@ -227,6 +227,71 @@ TEST(SurfroutKinematicWave, PlaneReachesTheEquilibriumOutflow) {
   }
 }
 
+// The rising limb of the same plane, q(L, t) = alpha (i t)^(5/3) for t < t_e
+// (Wooding 1965). The module is handed each sub-step's rain at the start of
+// the sub-step, so with n sub-steps of dt in the first 10 minutes it must
+// follow the kinematic wave of those pulses: the depth on the plane below
+// the reach of the upper edge is k i dt after the k-th pulse, the outflow in
+// sub-step k alpha (k i dt)^(5/3). Their mean over 600 s is
+// alpha (i dt)^(5/3) sum k^(5/3) / n: 8/3 of the limb's mean
+// alpha (i 600)^(5/3) 3/8 for one sub-step, tending to it as dt shrinks.
+TEST(SurfroutKinematicWave, RisingLimbIsApproachedAsSubstepsShorten) {
+  const double i = 0.05 / 3600;  // [m/s]
+  // Mean of alpha (i t)^(5/3) over [a, b] (alpha = 1).
+  auto limb_mean = [&](double a, double b) {
+    return std::pow(i, 5.0 / 3) * 3.0 / 8 * (std::pow(b, 8.0 / 3) - std::pow(a, 8.0 / 3)) /
+           (b - a);
+  };
+  for (int method : {2, 4}) {
+    double previous_error = 0;
+    for (int n : {1, 5, 60}) {
+      const int cells = 10;
+      surfrout_fixture f(1, cells + 1, 10);
+      f.fill("[elevation_model]", [&](int, int c) { return 0.1 * (cells + 1 - c); });
+      f.river_in_last_column();
+      surfrout_section s;
+      s.method = method;
+      s.interval = 10;
+      s.s_min = 1;
+      s.s_max = 10;
+      ASSERT_EQ(f.build(s, n), 0) << f.cap.console();
+      grid_matrix& direct = f.named("directflow");
+      grid_matrix& storage = f.named("SurfStorSiltingUp");
+      const double dt = 600.0 / n;
+      double volume[2] = {0, 0};  // [m3 per m width] in 0-10 and 10-20 min
+      for (int step = 0; step < 2; ++step) {
+        f.module->begin_step(date_of(step));
+        for (int k = 1; k <= n; ++k) {
+          for (int c = 1; c <= cells; ++c) direct[1][c] = storage[1][c] + 50.0 / 3600 * dt;
+          direct[1][cells + 1] = 0;
+          f.module->run_substep(date_of(step), k);
+          volume[step] += direct[1][cells + 1] / 1000 * 10;
+        }
+        f.module->end_step(date_of(step));
+      }
+      double pulses = 0;
+      for (int k = 1; k <= n; ++k) pulses += std::pow(k * i * dt, 5.0 / 3);
+      const double q = volume[0] / 600;
+      EXPECT_NEAR(q, pulses / n, 0.025 * pulses / n) << "method " << method << ", n " << n;
+      // The error against the limb falls with dt (first order).
+      const double error = std::fabs(q / limb_mean(0, 600) - 1);
+      if (n == 1) {
+        EXPECT_NEAR(error, 5.0 / 3, 0.05) << "method " << method;
+      }
+      if (n == 5) {
+        EXPECT_LT(error, previous_error / 4) << "method " << method;
+      }
+      if (n == 60) {
+        EXPECT_LT(error, previous_error / 5) << "method " << method;
+        EXPECT_LT(error, 0.05) << "method " << method;
+        EXPECT_NEAR(volume[1] / 600, limb_mean(600, 1200), 0.02 * limb_mean(600, 1200))
+            << "method " << method;
+      }
+      previous_error = error;
+    }
+  }
+}
+
 TEST(SurfroutConcentration, QgIsDeliveredRunoffPlusInterflowPlusBaseFlow) {
   surfrout_fixture f(6, 8, 100);
   tilted_basin(f);
