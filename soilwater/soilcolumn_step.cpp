@@ -23,12 +23,15 @@ constexpr int LOOSER_TOLERANCE_PASS = 21;    // pass from which the tolerance is
 constexpr int LONG_ITERATION = 101;          // passes from which a sub-step is logged
 constexpr double MIN_STORAGE_COEFFICIENT = 0.01;  // [-]
 constexpr double NO_VALUE = -9999;
+// [-] the least unfrozen share the dynamic step assumes of a frozen layer
+constexpr double FROZEN_CONDUCTIVITY_FLOOR = 0.5;
 
 size_t at(int i) { return static_cast<size_t>(i); }
 
 }  // namespace
 
-ColumnWork::ColumnWork(int layers, int vegetation_layers, int tracer_count) : n(layers) {
+ColumnWork::ColumnWork(int layers, int vegetation_layers, int tracer_count)
+    : heat(layers), n(layers) {
   const size_t per = at(layers) + 1;
   const size_t veg = at(std::max(vegetation_layers, 0)) + 1;
   constexpr size_t LAYER_ARRAYS = 22;
@@ -69,15 +72,17 @@ ColumnWork::ColumnWork(int layers, int vegetation_layers, int tracer_count) : n(
 }
 
 int water_substeps(const ColumnStepSettings& s, const ColumnInput& in, const double* theta,
-                   double groundwater_level) {
+                   double groundwater_level, const double* unfrozen) {
   if (s.method != 3) return 1;
   const soil_entry& soil = *in.soil;
   const double input_of_call = in.water_input / s.calls_per_step;
   const int g = static_cast<int>(groundwater_level);
   double step = s.call_seconds;
   for (int k = 1; k <= s.layers && (k == 1 || k < g); ++k) {
+    const double limit =
+        unfrozen != nullptr ? std::max(FROZEN_CONDUCTIVITY_FLOOR, unfrozen[k]) : 1.0;
     const double kr =
-        input_of_call > 0 ? 1.0 : soil.relative_conductivity_from_theta(k, theta[k], 1.0);
+        input_of_call > 0 ? 1.0 : soil.relative_conductivity_from_theta(k, theta[k], limit);
     if (!(kr > 0)) continue;
     step = std::min(step, soil.thickness[at(k)] / (kr * soil.ksat[at(k)]));
   }
@@ -175,6 +180,43 @@ void move_tracers(const TracerColumn& c, SurfaceTracerRunoff surface) {
   }
 }
 
+// Checks the column after the heat sub-steps of water sub-step sub; a
+// failing column is dumped as it was before the iteration and, when asked,
+// repaired (base flow, water contents, temperatures).
+void check_sub_step(const ColumnStepSettings& s, const ColumnInput& in, ColumnState& state,
+                    ColumnWork& w, bool heat, int sub, const SubstepCounts& counts, double dt,
+                    double& baseflow) {
+  const int n = s.layers;
+  const double* sat = in.soil->theta_sat.data();
+  const double t_surface = heat ? in.heat->n_factor * in.heat->t_air : 0;
+  const double* t_before = heat ? w.snapshot.array(DUMP_STACK_TEMPERATURE, n) : nullptr;
+  double* t = heat ? state.temperature : nullptr;
+  const DumpCheck check = check_column(n, state.theta, sat, baseflow, t_before, t, t_surface);
+  if (!check.failed()) return;
+  DumpSnapshot& snap = w.snapshot;
+  const DumpCell cell = in.dump_cell != nullptr ? *in.dump_cell : DumpCell{};
+  snap.soil_type = cell.soil_type;
+  const int veg = s.vegetation_layers;
+  if (cell.landuse != nullptr)
+    snap.landuse.assign(cell.landuse + 1, cell.landuse + 1 + veg);
+  else
+    snap.landuse.assign(at(std::max(veg, 0)), 0.0);
+  snap.hour = cell.hour;
+  snap.day = cell.day;
+  snap.month = cell.month;
+  snap.year = cell.year;
+  snap.water_substeps = counts.water;
+  snap.dt_water = dt;
+  snap.heat_substeps = counts.heat;
+  snap.ratio = counts.ratio;
+  snap.t_air = heat ? in.heat->t_air : 0;
+  const std::string name =
+      dump_file_name(check, cell.row, cell.col, sub, cell.year, cell.month, cell.day, cell.hour);
+  handle_dump(*s.dump, check, name, snap, n, veg, heat, [&] {
+    repair_column(check, n, state.theta, sat, baseflow, t_before, t, t_surface);
+  });
+}
+
 }  // namespace
 
 ColumnResult soil_column_cell_step(const ColumnStepSettings& s, const ColumnInput& in,
@@ -214,7 +256,24 @@ ColumnResult soil_column_cell_step(const ColumnStepSettings& s, const ColumnInpu
   bool table_from_state = in.table_from_state || state.groundwater_level < 1;
   if (state.groundwater_level < 1) state.groundwater_level = groundwater_layer_of(col, theta);
 
-  const int nw = water_substeps(s, in, theta, state.groundwater_level);
+  // With heat transfer the heat sub-steps follow from a trial over the
+  // model step, and the water sub-steps are aligned with them.
+  const bool heat = s.heat && s.heat_settings != nullptr && in.heat != nullptr &&
+                    state.temperature != nullptr;
+  const int heat_count =
+      heat ? heat_substep_count(*s.heat_settings, soil, n, *in.heat, theta, s.step_seconds,
+                                state.temperature, w.heat)
+           : 1;
+  const double* unfrozen = heat ? w.heat.unfrozen : nullptr;
+  const SubstepCounts counts =
+      align_substeps(water_substeps(s, in, theta, state.groundwater_level, unfrozen), heat_count);
+  const int nw = counts.water;
+  const double dt_heat = s.call_seconds / counts.heat;
+  if (heat) {
+    result.heat_substeps = counts.heat;
+    result.heat_ratio = counts.ratio;
+  }
+  const bool dumping = s.dump != nullptr && s.dump->dumpmode;
   const double dt = s.call_seconds / nw;
   const double f = dt * MM_PER_M;
   col.dt = dt;
@@ -254,9 +313,11 @@ ColumnResult soil_column_cell_step(const ColumnStepSettings& s, const ColumnInpu
   flux.permafrost = in.permafrost;
   flux.thaw_depth = in.thaw_depth;
   flux.reduced_k_sat = in.reduced_k_sat;
+  flux.unfrozen = unfrozen;
   const FluxWork flux_work{w.ksat, w.field_cap};
 
   int lowest = 1;  // deepest layer that evaporation reached
+  double mean_suction = 0;  // [m] of the last compute_heads
   double table = 0, old_table = 0;
   for (int sub = 1; sub <= nw; ++sub) {
     // 1. Shares of the sub-step and cleared work arrays.
@@ -338,6 +399,7 @@ ColumnResult soil_column_cell_step(const ColumnStepSettings& s, const ColumnInpu
     // 8. Transpiration and soil evaporation of the vegetation layers.
     const int level_before = static_cast<int>(state.groundwater_level);
     double evaporation_sub = 0;
+    int last_roots = 0;
     for (int k = 1; k <= veg; ++k) {
       if (!w.has_landuse[k]) continue;
       const VegetationInput& v = in.vegetation[k];
@@ -358,6 +420,7 @@ ColumnResult soil_column_cell_step(const ColumnStepSettings& s, const ColumnInpu
                                  w.scratch,           w.veg_evaporation, &evaporation_total};
       const int roots = extract_transpiration(soil, n, demand, dt, soil.EvapMaxDepth, root_depth,
                                               d, sat, res, theta, z, out);
+      last_roots = roots;
       const double taken =
           withdraw_transpiration(col, roots, level_before, theta, w.veg_transpiration);
       const double evaporated =
@@ -387,6 +450,24 @@ ColumnResult soil_column_cell_step(const ColumnStepSettings& s, const ColumnInpu
     state.groundwater_level = level;
     for (int k = 0; k <= n; ++k) w.theta0[k] = w.theta_iter[k] = theta[k];
 
+    // 10. The column before the iteration, for a dump.
+    if (dumping) {
+      const double* arrays[] = {w.river_in,   w.river_out, w.psi0,          w.theta0,
+                                w.theta_iter, state.h,     z,               q,
+                                w.lateral,    sat,         d,               theta,
+                                res,          theta,       w.heat.unfrozen, state.temperature,
+                                w.heat.lambda, w.heat.slope, w.heat.capacity, w.heat.g,
+                                w.heat.t};
+      DumpSnapshot& snap = w.snapshot;
+      snap.take(n, arrays, heat ? DUMP_WATER_ARRAYS + DUMP_HEAT_ARRAYS : DUMP_WATER_ARRAYS);
+      snap.roots = last_roots;
+      snap.mean_suction = mean_suction;
+      snap.w = rate;
+      snap.baseflow = baseflow;
+      snap.transpiration.assign(w.transpiration, w.transpiration + veg + 1);
+      snap.dt_heat = dt_heat;
+    }
+
     // 11. The iteration.
     ColumnCell cell;
     cell.layers = n;
@@ -403,8 +484,8 @@ ColumnResult soil_column_cell_step(const ColumnStepSettings& s, const ColumnInpu
     double change = 0;
     FluxResult fluxes;
     do {
-      compute_heads(soil, cell, passes, w.river_in, w.river_out, w.theta0, w.theta_iter, z,
-                    nullptr, state.h, w.psi0);
+      mean_suction = compute_heads(soil, cell, passes, w.river_in, w.river_out, w.theta0,
+                                   w.theta_iter, z, unfrozen, state.h, w.psi0);
       ++passes;
       fluxes = compute_fluxes(soil, cell, flux, in.river, rate, sat, w.theta0, w.theta_iter, z,
                               state.h, d, q, w.lateral, w.river_in, w.river_out, river, flux_work);
@@ -417,7 +498,15 @@ ColumnResult soil_column_cell_step(const ColumnStepSettings& s, const ColumnInpu
     result.max_passes = std::max(result.max_passes, passes);
     result.passes += passes;
 
-    // 12. Heat sub-steps would follow here; this step runs without heat.
+    // 12. Heat sub-steps with the water of the iteration.
+    if (heat)
+      for (int i = 0; i < counts.ratio; ++i)
+        heat_evaluation(*s.heat_settings, soil, n, *in.heat, theta, dt_heat, true,
+                        state.temperature, w.heat, q, w.macro_in);
+
+    // 13. Range checks, dump and repair.
+    if (dumping)
+      check_sub_step(s, in, state, w, heat, sub, counts, dt, baseflow);
 
     // 14. River take: the record holds the step's mean rate.
     if (in.river.take != nullptr)
@@ -517,6 +606,13 @@ ColumnResult soil_column_cell_step(const ColumnStepSettings& s, const ColumnInpu
   result.sb2 = depth_weighted_mean(view, theta, mean_mode::amount, 0, WHOLE_COLUMN_DEPTH, NO_VALUE) *
                MM_PER_M;
   result.root = root * MM_PER_M;
+
+  if (heat) {
+    freezing_temperatures(soil, n, s.heat_settings->frozen_share, w.heat.t_freeze);
+    result.thaw_depth = thaw_depth(n, state.temperature, w.heat.t_freeze, z, in.heat->t_lower);
+    result.frozen_below_table = frozen_below_table(n, state.temperature, w.heat.t_freeze, z, d,
+                                                   result.thaw_depth, state.groundwater_level);
+  }
 
   const int level = std::clamp(static_cast<int>(state.groundwater_level), 1, n);
   result.storage_coefficient =

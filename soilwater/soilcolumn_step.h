@@ -7,7 +7,9 @@
 // exchange, layer balance, relaxation), moves the groundwater table with the
 // recharge across it, finds the surface runoff and moves the tracers with
 // the water of the sub-step (surface store, transport through the column,
-// direct flow and pond). The step is a pure
+// direct flow and pond). With heat transfer the soil temperatures advance in
+// heat sub-steps after each iteration; in dump mode a column out of range is
+// written to a dump file (soilcolumn_dump.h). The step is a pure
 // function of its inputs: it writes only the column's own state and results
 // and the river take of its cell, and it allocates nothing; its work arrays
 // come from the caller, one set per thread.
@@ -16,6 +18,8 @@
 #include <memory>
 #include <vector>
 
+#include "soilwater/soilcolumn_dump.h"
+#include "soilwater/soilcolumn_heatstep.h"
 #include "soilwater/soilcolumn_solutes.h"
 #include "soilwater/soilcolumn_water.h"
 
@@ -38,7 +42,11 @@ struct ColumnStepSettings {
   int lake_switch = 0;
   bool silting_storage = false;  // the silting-up water serves the vegetation and infiltrates
   int vegetation_layers = 1;     // V
-  bool heat = false;             // heat transfer (its sub-steps are not part of this step)
+  // Heat transfer: heat_settings, the input's heat and the state's
+  // temperatures are set.
+  bool heat = false;
+  const HeatSettings* heat_settings = nullptr;
+  DumpControl* dump = nullptr;   // null or not in dump mode: no snapshot, no checks
   int tracer_count = 0;          // T
   const SoluteTracer* tracers = nullptr;  // [0..T-1]; decay is the factor of one call
 };
@@ -93,6 +101,8 @@ struct ColumnInput {
   // river.infiltration_tracers [1..T] (0 without).
   const TracerInput* tracer = nullptr;
   double aquifer_thickness = 0;         // [m] "aquifer_thickness_1" (groundwater model)
+  const HeatColumnInput* heat = nullptr;  // with heat transfer
+  const DumpCell* dump_cell = nullptr;    // in dump mode
 };
 
 // The cell's state, changed in place.
@@ -110,6 +120,7 @@ struct ColumnState {
   // Per tracer [0..T-1] the concentration of the first aquifer layer, read and
   // changed with the groundwater model (null without).
   double* aquifer = nullptr;
+  double* temperature = nullptr;  // [degC] "Soil_Temperature_Stack" 0..n, with heat transfer
 };
 
 // What the call gives (amounts in mm per call unless noted).
@@ -127,6 +138,10 @@ struct ColumnResult {
   int passes = 0;                 // passes of all water sub-steps
   double input = 0;               // [mm] water that reached the surface in the call
   double last_infiltration = 0;   // [mm] -q0 x F of the last water sub-step
+  int heat_substeps = 0;          // n_h (0 without heat transfer)
+  int heat_ratio = 0;             // r
+  double thaw_depth = 0;          // [m] "ThawDepthTMod"
+  double frozen_below_table = 0;  // [m] "frozenSoilInGroundwater"
 };
 
 // Per-thread work arrays of the step.
@@ -158,6 +173,8 @@ class ColumnWork {
   SoluteWork solute_work{};
   std::vector<SoluteTracer> solute_tracers;
   std::vector<SoluteTracerState> solute_states;
+  HeatWork heat;
+  DumpSnapshot snapshot;  // sized at the first dump-mode sub-step
 
  private:
   int n;
@@ -167,8 +184,9 @@ class ColumnWork {
 };
 
 // The water sub-step count n_w of the call.
+// unfrozen: with heat transfer the unfrozen fractions 1..n, else null.
 int water_substeps(const ColumnStepSettings& s, const ColumnInput& in, const double* theta,
-                   double groundwater_level);
+                   double groundwater_level, const double* unfrozen = nullptr);
 
 // One call of one column. Returns the result; state is changed in place.
 ColumnResult soil_column_cell_step(const ColumnStepSettings& s, const ColumnInput& in,

@@ -110,6 +110,14 @@ struct column_step_links {
   std::vector<const grid_matrix*> tracer_input, tracer_silting;
   std::vector<grid_matrix*> tracer_aquifer, conc_direct, conc_lateral;
   const grid_matrix* aquifer_thickness = nullptr;
+  // Heat transfer: temperatures, boundaries, frozen-soil results and the
+  // conductivity factors of every soil type [type][layer].
+  stack_matrix* temperature = nullptr;
+  const grid_matrix *air = nullptr, *lower = nullptr, *lower_flux = nullptr;
+  grid_matrix *thaw = nullptr, *frozen = nullptr;
+  std::vector<std::vector<ConductivityFactors>> conductivity;
+  // The process's dump counter, shared by its threads.
+  DumpControl dump;
 };
 
 void unsatzonmodellklasse::link_column_step() {
@@ -224,6 +232,16 @@ void unsatzonmodellklasse::link_column_step() {
     l->conc_lateral[t] = mine(("_CONC_QI_" + i + "_").c_str());
   }
   if (groundwater_flag == 1) l->aquifer_thickness = stored("aquifer_thickness_1");
+  if (params.heat_flow_control > 0) {
+    l->temperature = mine_stack("Soil_Temperature_Stack");
+    l->air = stored("temperature");
+    l->lower = stored("T_Lower_Boundary_Condition");
+    if (heat_flux_lower_boundary) l->lower_flux = stored("HeatFlux_Lower_Boundary_Condition");
+    l->thaw = mine("ThawDepthTMod");
+    l->frozen = mine("frozenSoilInGroundwater");
+    l->conductivity =
+        conductivity_factor_table(*modelobject::settings().soil_table, params.dTModLamWat);
+  }
   step_links = std::move(l);
 }
 
@@ -231,7 +249,7 @@ void unsatzonmodellklasse::soil_column_step(int64_t hour, int64_t day, int64_t m
                                             int64_t year) {
   if (flow_control == 0) return;
   if (!step_links) link_column_step();
-  const column_step_links& g = *step_links;
+  column_step_links& g = *step_links;
   const soil_table_t& soils = *modelobject::settings().soil_table;
   const std::vector<landuse_entry>* landuses = modelobject::settings().landuse_table;
   const int n = layer_count;
@@ -268,6 +286,28 @@ void unsatzonmodellklasse::soil_column_step(int64_t hour, int64_t day, int64_t m
   }
   s.tracer_count = moved_tracers;
   s.tracers = solute_tracers.data();
+  HeatSettings heat;
+  heat.method = params.heat_method;
+  heat.lambda_water = params.dTModLamWat;
+  heat.lambda_ice = params.dTModLamIce;
+  heat.c_water = params.dTModCWater;
+  heat.c_ice20 = params.dTModCIce20;
+  heat.c_ice0 = params.dTModCIce0;
+  heat.latent = params.dTModLatHeat;
+  heat.rho_water = params.dTModRhoWater;
+  heat.frozen_share = params.dTModSEForStat;
+  heat.shortest = params.dTModShortestStep;
+  heat.longest = params.dTModLongestStep;
+  heat.nf_freezing = params.dTModNFactorFreezing;
+  heat.nf_thawing = params.dTModNFactorThawing;
+  s.heat = g.temperature != nullptr && g.air != nullptr && g.lower != nullptr;
+  s.heat_settings = &heat;
+  g.dump.dumpmode = dumpmode;
+  g.dump.close_after_dump = close_after_dump;
+  g.dump.repair_after_dump = repair_after_dump;
+  g.dump.max_files = max_dump_files;
+  g.dump.diag = diag;
+  s.dump = &g.dump;
 
   auto value = [](const grid_matrix* m, int r, int c, double fallback) {
     return m != nullptr && (*m)[r] != nullptr ? (*m)[r][c] : fallback;
@@ -289,6 +329,7 @@ void unsatzonmodellklasse::soil_column_step(int64_t hour, int64_t day, int64_t m
     std::vector<double*> tracer_stores(static_cast<size_t>(moved_tracers));
     std::vector<double> aquifer(static_cast<size_t>(moved_tracers));
     double river_tracers[10] = {};  // [1..9] of infiltrating river water
+    std::vector<double> landuse_codes(static_cast<size_t>(veg) + 1);
 #pragma omp for schedule(static)
     for (int r = first_row; r <= last_row; ++r) {
       if (failure.load() != 0 || strips == nullptr || r >= static_cast<int>(strips->size()))
@@ -301,9 +342,12 @@ void unsatzonmodellklasse::soil_column_step(int64_t hour, int64_t day, int64_t m
               glacier_fraction != nullptr ? std::clamp((*glacier_fraction)[r][c], 0.0, 1.0) : 0.0;
           const bool master = !hru || (*g.master)[r][c] != nodata;
           if (owned && master) {
+            // "irrigation_amounts" is the irrigation module's: it holds the
+            // step's irrigation (pumped groundwater the base flow gives up)
+            // and a running irrigation's state, so the column keeps it.
             grid_matrix* zero_first[] = {g.directflow, g.interflow,  g.recharge,  g.percolation,
                                          g.uprise,     g.drainage_flow, g.river_in, g.river_out,
-                                         g.macropore,  g.irrigation, g.excess,    g.infiltration};
+                                         g.macropore,  g.excess,    g.infiltration};
             for (grid_matrix* m : zero_first) set(m, r, c, 0);
             if (fraction >= 1) {
               for (int k = 0; k <= veg; ++k) set(g.real_transpiration[static_cast<size_t>(k)], r, c, 0);
@@ -398,6 +442,33 @@ void unsatzonmodellklasse::soil_column_step(int64_t hour, int64_t day, int64_t m
                 v.root_depth = value(g.root_depth[kk], r, c, 0);
               }
               in.vegetation = vegetation.data();
+              const int soil_type = static_cast<int>((*g.soil_types)[r][c]);
+              HeatColumnInput heat_in;
+              if (s.heat) {
+                heat_in.factors = g.conductivity[static_cast<size_t>(soil_type)].data();
+                heat_in.t_air = (*g.air)[r][c];
+                heat_in.t_lower = (*g.lower)[r][c];
+                heat_in.flux_boundary = g.lower_flux != nullptr;
+                heat_in.lower_flux = value(g.lower_flux, r, c, 0);
+                heat_in.solid_snow = in.snow_solid > 0;
+                heat_in.n_factor =
+                    surface_n_factor(veg >= 1 ? vegetation[1].landuse : nullptr, heat,
+                                     static_cast<int>(day), static_cast<int>(month),
+                                     static_cast<int>(year), heat_in.t_air);
+                in.heat = &heat_in;
+              }
+              for (int k = 1; k <= veg; ++k)
+                landuse_codes[static_cast<size_t>(k)] =
+                    value(g.landuse[static_cast<size_t>(k)], r, c, nodata);
+              const DumpCell dump_cell{r,
+                                       c,
+                                       soil_type,
+                                       landuse_codes.data(),
+                                       static_cast<int>(hour),
+                                       static_cast<int>(day),
+                                       static_cast<int>(month),
+                                       static_cast<int>(year)};
+              in.dump_cell = &dump_cell;
               iteration_log_context log{r, c, hour, day, month, rank == 0, diag};
               in.long_iteration = log_long_iteration;
               in.long_iteration_context = &log;
@@ -429,6 +500,7 @@ void unsatzonmodellklasse::soil_column_step(int64_t hour, int64_t day, int64_t m
               state.groundwater_level = (*g.level)[r][c];
               state.theta_gw = (*g.theta_gw)[r][c];
               state.pond = value(g.pond, r, c, 0);
+              if (s.heat) state.temperature = (*g.temperature)[r][c];
 
               const ColumnResult res = soil_column_cell_step(s, in, state, work);
 
@@ -460,6 +532,10 @@ void unsatzonmodellklasse::soil_column_step(int64_t hour, int64_t day, int64_t m
               set(g.root, r, c, res.root);
               set(g.storage_coefficient, r, c, res.storage_coefficient);
               (*g.baseflow)[r][c] = res.baseflow;
+              if (s.heat) {
+                set(g.thaw, r, c, res.thaw_depth);
+                if (groundwater) set(g.frozen, r, c, res.frozen_below_table);
+              }
               for (int t = 1; t <= moved_tracers; ++t) {
                 const size_t ti = static_cast<size_t>(t);
                 set(g.conc_direct[ti], r, c, work.tracer_direct[ti - 1]);

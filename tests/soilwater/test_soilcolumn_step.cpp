@@ -275,10 +275,6 @@ TEST(SoilColumnStep, EveryCallClosesTheColumnWaterBalance) {
   }
 }
 
-// ---- published infiltration oracles ----
-
-// Ponded infiltration into a dry column: Philip (1957) I = S t^1/2 + A t
-// early, the rate tends to Ks when the front is deep.
 // Without input, transpiration and base flow the column keeps its water and
 // its fluxes die away.
 TEST(SoilColumnStep, ColumnAtRestKeepsItsWaterAndItsFluxesDecay) {
