@@ -3,39 +3,6 @@
 #include "modelbase/diagstream.h"
 #include "routing/routing_descriptions.h"
 
-void abflussmodellklasse::init_tracers(int& status, int, tracer_entry*, statistics_registry*,
-                                       int) {
-  status = 0;
-}
-
-void abflussmodellklasse::release() {
-  if (flow_control > 0) {
-    if (initialized() != 0 && observed_reader != nullptr && statistic != nullptr &&
-        !statistic->off()) {
-      comparison_table lin{};
-      comparison_table log{};
-      for (int j = 0; j < EFFICIENCY_SHIFTS; ++j) {
-        lin[static_cast<size_t>(j)] = rsquare_sums[static_cast<size_t>(j)].data();
-        log[static_cast<size_t>(j)] = log_rsquare_sums[static_cast<size_t>(j)].data();
-      }
-      statistic->write_efficiency_tables(lin, log);
-    }
-    if (statistic != nullptr) statistic->release();
-    statistic.reset();
-    for (int i = 1; i <= reach_count(); ++i) reach(i).release();
-    reaches.clear();
-    observed_reader.reset();
-    routing_flows.clear();
-    interval_flows.clear();
-    channel_storage_table.clear();
-  }
-  if (precipitation_on_lakes_index > 0) {
-    free_grid_entry(precipitation_on_lakes_index);
-    precipitation_on_lakes_index = 0;
-  }
-  teilmodellklasse::release();
-}
-
 int abflussmodellklasse::count_substring(const std::string& text, const std::string& pattern) {
   return ::count_substring(text, pattern);
 }
@@ -48,10 +15,6 @@ double abflussmodellklasse::routed_value(int i) const {
   const double phi = reach_factor_of[static_cast<size_t>(i)];
   if (routing_target.description[static_cast<size_t>(i)] > 0) q /= phi;
   return q;
-}
-
-void abflussmodellklasse::read_state(const std::string* storage_file, int) {
-  if (flow_control != 0 && storage_file != nullptr) storage_file_name = *storage_file;
 }
 
 void abflussmodellklasse::set_qg(subbasin_flow_arrays* qg_in) {
@@ -110,11 +73,3 @@ subbasin_flow_arrays* abflussmodellklasse::get_maxirrig() {
 subbasin_flow_arrays* abflussmodellklasse::get_maxirrig_from_reservoirs() {
   return flow_control != 0 ? &maxirrig_from_reservoirs : nullptr;
 }
-
-void abflussmodellklasse::flush_outputs() {
-  if (flow_control == 0) return;
-  if (statistic != nullptr && !statistic->off()) statistic->write_rows();
-  for (int i = 1; i <= reach_count(); ++i) reach(i).flush_outputs();
-}
-
-void abflussmodellklasse::init_lake_links(char) {}

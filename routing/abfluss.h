@@ -24,6 +24,16 @@
 class DiagStream;
 class grid_store;
 
+// Decay of a radioactive tracer in the routing over one step and over one
+// sub-interval of the time splitting; both 0 for a half-time of 0 or less
+// (it is taken as gone at once, never as growing).
+struct routing_decay_factors {
+  double per_step = 1;
+  double per_interval = 1;
+};
+routing_decay_factors routing_decay(double half_time_days, double step_minutes,
+                                    int time_splitting) noexcept;
+
 class abflussmodellklasse : public teilmodellklasse {
  public:
   // zone_table: the unsaturated zone's, in place of the settings' one;
@@ -39,6 +49,14 @@ class abflussmodellklasse : public teilmodellklasse {
   void time_step(int64_t hour, int64_t day, int64_t month, int64_t year) override;
   void release() override;
   bool storage_section_written() const override { return storage_written; }
+  void free_tracer_statistics() override;
+  // Writes the section "[routing_model]" into the kept storage content file
+  // ("storage.ftz" without a name), truncating it; one that cannot be opened
+  // is a WARNING and the run ends in order.
+  virtual void write_state();
+  // The module's own decay factors of tracer t (1: not radioactive).
+  double step_decay_factor(int t) const;
+  double interval_decay_factor(int t) const;
 
   // The flow-control value read on this process before the module was made
   // inactive on every process but 0.
@@ -61,6 +79,11 @@ class abflussmodellklasse : public teilmodellklasse {
   void flush_outputs() override;
   // Called also when the module is inactive.
   virtual void init_lake_links(char interception_before_snow);
+  // The module's part of the section (lake_coupling.cpp).
+  virtual void read_lake_parameters(const std::string& section);
+  int get_lake_switch() const { return lake_switch; }
+  int get_readgrid() const { return state_readgrid; }
+  const std::vector<int64_t>& get_lake_cells_per_rank() const { return lake_cells_per_rank; }
 
   // Occurrences of pattern in text, overlapping ones included.
   virtual int count_substring(const std::string& text, const std::string& pattern);
@@ -108,7 +131,14 @@ class abflussmodellklasse : public teilmodellklasse {
   void rotate_window();
   void write_statistics(int year, int month, int day, int hour);
   void copy_flows_to_intervals();
+  void write_tracer_statistics(int year, int month, int day, int hour);
   void check_internal_connections();
+  // ---- lakes (lake_coupling.cpp) ----
+  void link_lake_grids();
+  void gather_lake_cells();
+  void scatter_lake_ponding();
+  void return_lake_tracers();
+  int lake_grid_index(const std::string& grid_name, bool required);
 
   int switch2 = 0;
   double qmin = 0, qmax = 0, intervals = 0;  // [l s-1 km-2], [l s-1 km-2], [-]
@@ -158,5 +188,17 @@ class abflussmodellklasse : public teilmodellklasse {
   routing_target_table routing_target;
   abfrel_table abfrel;
   std::string storage_file_name;
+  bool storage_name_kept = false;
   bool storage_written = false;
+  // Lakes: the lake modelling switch, the grids the reservoirs see, the
+  // store indices of the exchanged grids and the lake cells per process.
+  int lake_switch = 0;
+  lake_grids lake_links;
+  std::vector<int64_t> lake_cells_per_rank;
+  int lake_codes_index = 0, ponding_index = 0, transpiration_index = 0;
+  int q_downext_index = 0, baseflow_index = 0, precipitation_source_index = 0;
+  std::vector<int> tracer_storage_index;  // 1..ntr, stacks
+  std::vector<grid_matrix> lake_tracers;  // 1..ntr, layer 1 of the stacks on the lake cells
+  std::vector<double> step_decay;      // 0..ntr [-]
+  std::vector<double> interval_decay;  // 0..ntr [-]
 };

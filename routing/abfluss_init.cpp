@@ -30,12 +30,38 @@ void abflussmodellklasse::check_internal_connections() {
     c.subbasin_index = r.own_index();
     for (int z = 1; z <= r.inflow_count(); ++z)
       if (r.inflow(z).kind == INFLOW_INTERN) c.internal_inflows.push_back(r.inflow(z).code);
+    for (int a = 1; a <= reach(i).abstraction_count(); ++a) {
+      const AL_class& al = reach(i).abstraction(a);
+      c.abstractions.push_back({al.number(), al.internal(), 0});
+    }
     list.push_back(c);
   }
   try {
     connect_internal_inflows(list);
   } catch (const connection_fault& fault) {
     fail_fatal(*diag, fault.code, CONNECTION_FAULT_HEAD, fault.message);
+  }
+  // Connected abstractions learn the reach they feed: its first OL
+  // tributary is the reference flow of their TargetCap.
+  for (int i = 1; i <= reach_count(); ++i) {
+    const connection_reach& c = list[static_cast<size_t>(i) - 1];
+    for (int a = 1; a <= reach(i).abstraction_count(); ++a) {
+      const int to = c.abstractions[static_cast<size_t>(a) - 1].connected_to;
+      if (to <= 0) continue;
+      for (int j = 1; j <= reach_count(); ++j) {
+        routingclass& fed = reach(j);
+        if (fed.own_index() != to) continue;
+        int reference = 0;
+        for (int ch = 1; ch <= fed.channel_count(); ++ch)
+          if (fed.channel(ch).kind == channel_kind::ol) {
+            reference = fed.channel(ch).flow_index;
+            break;
+          }
+        reach(i).abstraction(a).connect_inflow(to, fed.reach_area(), fed.reach_factor(), reference,
+                                               fed.reach_area());
+        break;
+      }
+    }
   }
 }
 

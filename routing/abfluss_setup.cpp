@@ -71,12 +71,22 @@ abflussmodellklasse::abflussmodellklasse(int& status, DiagStream* diag_stream,
     reach_factor_of.assign(static_cast<size_t>(zone_count) + 1, 0.0);
     read_section_head();
     count_descriptions();
+    int tracer_status = 0;
+    init_tracers(tracer_status, routed_tracer_count, routed_tracers, registry_in, registry_size_in);
+    if (tracer_status != 0) throw tracer_status;
+    read_lake_parameters("[lake_model]");
     publish_precipitation_on_lakes();
+    link_lake_grids();
     rsquare_sums.assign(WINDOW_ROWS,
                         std::vector<comparison_sums>(static_cast<size_t>(zone_count) + 1,
                                                      comparison_sums{}));
     log_rsquare_sums = rsquare_sums;
     build_reaches();
+    for (int i = 1; i <= reach_count(); ++i)
+      reach(i).read_reservoir_rules(control.get(), static_cast<int>(start.year),
+                                    static_cast<int>(start.month), static_cast<int>(start.day),
+                                    static_cast<int>(start.hour));
+    for (int i = 1; i <= reach_count(); ++i) reach(i).read_abstraction_rules(control.get());
     for (int i = 1; i <= reach_count(); ++i) {
       reach(i).check_areas();
       reach(i).write_wq_tables();
@@ -237,10 +247,6 @@ void abflussmodellklasse::build_reach(int number, const std::vector<std::string>
   } catch (const description_fault& fault) {
     fail_fatal(*diag, fault.code, fault.message);
   }
-  if (!d.al.empty() || !d.sp.empty())
-    fail_fatal(*diag, 38, "routing description ", number,
-               ": abstractions (AL) and reservoirs or lakes (SP) are not supported by this "
-               "version of the routing module");
   const int tg = d.code < 0 || static_cast<size_t>(d.code) >= zone_index->size()
                      ? 0
                      : (*zone_index)[static_cast<size_t>(d.code)];
@@ -255,11 +261,17 @@ void abflussmodellklasse::build_reach(int number, const std::vector<std::string>
   s.sumtrib_count = static_cast<int>(d.sumtrib.size());
   s.amp_count = d.counts[KW_AMP];
   s.zl_count = static_cast<int>(d.zl.size());
+  s.al_count = static_cast<int>(d.al.size());
+  s.sp_count = static_cast<int>(d.sp.size());
+  s.lake_switch = lake_switch;
+  s.lake_readgrid = lake_switch != 0 ? state_readgrid : 0;
+  s.lakes = &lake_links;
   s.code = d.code;
   s.abfrel = &abfrel;
   s.zone_index = zone_index;
   s.tracer_count = routed_tracer_count;
   s.tracers = routed_tracers;
+  s.step_decay = &step_decay;
   int status = 0;
   reaches.push_back(std::make_unique<routingclass>(status, diag, s, settings()));
   if (status != 0) throw status;
@@ -297,6 +309,11 @@ void abflussmodellklasse::build_reach(int number, const std::vector<std::string>
     r.setup_channel(e.entry_number, e.number, none, time_splitting, switch2, e.values, qmin,
                     qmax, intervals);
   }
+  for (const marked_entry& e : d.al)
+    r.SetAblaufModus(e.entry_number, e.code, e.text, time_splitting, static_cast<int>(start.year),
+                     static_cast<int>(start.month), static_cast<int>(start.day),
+                     static_cast<int>(start.hour));
+  for (const marked_entry& e : d.sp) r.SetSpeicherParams(e.entry_number, e.code, e.text, time_splitting);
 }
 
 void abflussmodellklasse::make_statistic() {

@@ -14,7 +14,12 @@
 #include "routing/routing_descriptions.h"
 
 void abflussmodellklasse::time_step(int64_t hour, int64_t day, int64_t month, int64_t year) {
-  if (rank != 0 || flow_control == 0) return;
+  gather_lake_cells();
+  if (rank != 0) {
+    scatter_lake_ponding();
+    return;
+  }
+  if (flow_control == 0) return;
   if (omp_in_parallel() == 0) teilmodellklasse::time_step(hour, day, month, year);
   const int y = static_cast<int>(year), m = static_cast<int>(month);
   const int d = static_cast<int>(day), h = static_cast<int>(hour);
@@ -33,6 +38,9 @@ void abflussmodellklasse::time_step(int64_t hour, int64_t day, int64_t month, in
   if (irrigation_demand != nullptr) pass_demand_downstream();
   compare_with_observed(y, m, d, h);
   write_statistics(y, m, d, h);
+  write_tracer_statistics(y, m, d, h);
+  return_lake_tracers();
+  scatter_lake_ponding();
 }
 
 void abflussmodellklasse::reduce_irrigation_demand() {

@@ -209,9 +209,21 @@ routing_description parse_description(const std::vector<std::string>& lines, int
       marked_entry e;
       e.entry_number = ++entry;
       e.position = at;
-      r.integer_after(at, 2, pos);
+      e.code = r.integer_after(at, 2, pos);
+      e.text_begin = pos;
       spans.push_back({at, pos});
       (kw[0] == 'A' ? d.al : d.sp).push_back(e);
+    }
+  }
+  // The own text of an AL or SP entry ends where the next entry begins, so
+  // that no key of a later entry is taken for one of its own.
+  for (std::vector<marked_entry>* list : {&d.al, &d.sp}) {
+    for (marked_entry& e : *list) {
+      const size_t begin = e.text_begin;
+      size_t end = text.size();
+      for (const span& s : spans)
+        if (s.begin > e.position && s.begin < end) end = s.begin;
+      e.text = text.substr(begin, end - begin);
     }
   }
 

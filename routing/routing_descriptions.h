@@ -44,10 +44,15 @@ struct inflow_entry {
   double values[CHANNEL_VALUES] = {};
 };
 
-// An abstraction or reservoir entry: where it starts in the text.
+// An abstraction or reservoir entry: where it starts in the text, its code
+// and its own text (after the code, up to the next entry), which it reads
+// itself.
 struct marked_entry {
   int entry_number = 0;
   size_t position = 0;
+  int code = 0;
+  size_t text_begin = 0;
+  std::string text;
 };
 
 struct routing_description {

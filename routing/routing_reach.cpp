@@ -40,6 +40,7 @@ routingclass::routingclass(int& status, DiagStream* diag_stream, const reach_set
     abfrel = s.abfrel;
     code_to_index = s.zone_index;
     ntr = s.tracer_count;
+    step_decay = s.step_decay;
     decays.assign(static_cast<size_t>(ntr) + 1, tracer_decay{});
     for (int k = 1; k <= ntr; ++k)
       decays[static_cast<size_t>(k)] = {s.tracers[k].radioactive == 1, s.tracers[k].half_time};
@@ -56,6 +57,7 @@ routingclass::routingclass(int& status, DiagStream* diag_stream, const reach_set
     // A reach without channels still needs its outlet values.
     outlet_series.assign(static_cast<size_t>(ntr) + 1, std::vector<double>(2, 0.0));
     inflow_series = outlet_series;
+    make_abstractions_and_reservoirs(s);
   });
 }
 
@@ -175,6 +177,8 @@ void routingclass::check_areas() {
   if (r[0] > 0 && std::fabs(area - grid_area) > AREA_TOLERANCE) {
     diag_entry(*diag, "INFO: Basin ", reach_code, ": area in contr.file: ", area,
                " <-> zone-grid ", grid_area, " (adjusted to the latter)");
+    for (int i = 1; i <= abstraction_count(); ++i)
+      abstraction(i).rescale_area(area / grid_area, grid_area);
     area = grid_area;
   }
   if (!(area > 0))
@@ -406,6 +410,7 @@ void routingclass::release() {
       inflows[static_cast<size_t>(i)].reader.reset();
     }
   }
+  release_abstractions_and_reservoirs(d);
   d << " Rest...";
   inflow_series.clear();
   outlet_series.clear();

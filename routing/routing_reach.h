@@ -13,10 +13,13 @@
 #include "modelbase/gridtypes.h"
 #include "modelbase/modelobject.h"
 #include "modelbase/timeseries.h"
+#include "routing/abstractions.h"
 #include "routing/channel_tables.h"
+#include "routing/reservoirs.h"
 #include "routing/routing_reach_kernels.h"
 #include "submodel/routingtables.h"
 #include "submodel/runoffrecords.h"
+#include "submodel/storage_content_file.h"
 
 class DiagStream;
 struct tracer_entry;
@@ -48,8 +51,11 @@ struct reach_setup {
   const std::vector<int>* zone_index = nullptr;  // code -> subbasin index
   int tracer_count = 0;
   const tracer_entry* tracers = nullptr;  // 1-based
+  // The routing module's decay factors per step, 0..ntr (null: none).
+  const std::vector<double>* step_decay = nullptr;
   int lake_switch = 0;
   int lake_readgrid = 0;
+  const lake_grids* lakes = nullptr;  // with the lake switch on
 };
 
 struct reach_channel {
@@ -120,7 +126,38 @@ class routingclass : public modelobject {
   virtual int max_storage_elements(int n) const;
   virtual int wq_interval_index(int j, double x_mm) const;
   virtual double max_substep_value(const double* x) const;
-  virtual void flush_outputs() {}
+  // Buffered rows of the abstractions with files, then of the reservoirs.
+  virtual void flush_outputs();
+  // An AL entry (code after "AL", the entry's own text after the code) and
+  // an SP entry; throws their codes (routing_reach_reservoirs.cpp).
+  virtual void SetAblaufModus(int entry_number, int code, const std::string& text,
+                              int time_splitting, int year, int month, int day, int hour);
+  virtual void SetSpeicherParams(int entry_number, int code, const std::string& text,
+                                 int time_splitting);
+  // Rule sections and the initial reservoir outflows for the start date.
+  virtual void read_reservoir_rules(std::FILE* rules_file, int year, int month, int day, int hour);
+  virtual void read_abstraction_rules(std::FILE* rules_file);
+  // [mm per step] what the reach's abstractions took in the last step.
+  double get_abstraction_total() const { return abstraction_total; }
+  int abstraction_count() const {
+    return abstractions.empty() ? 0 : static_cast<int>(abstractions.size()) - 1;
+  }
+  AL_class& abstraction(int i) { return *abstractions[static_cast<size_t>(i)]; }
+  int reservoir_count() const {
+    return reservoirs.empty() ? 0 : static_cast<int>(reservoirs.size()) - 1;
+  }
+  SP_class& reservoir(int i) { return *reservoirs[static_cast<size_t>(i)]; }
+  const SP_class& reservoir(int i) const { return *reservoirs[static_cast<size_t>(i)]; }
+  double m3s_to_mm_reach(double q) const { return m3s_to_mm(q, area / factor, dt); }
+  double mm_to_m3s_reach(double q) const { return mm_to_m3s(q, area / factor, dt); }
+  // The reach's part of the section "[routing_model]" of the storage content
+  // file (routing_reach_state.cpp); read_state throws 71 with the position
+  // in the part on a code, tracer or index that differs.
+  virtual void write_state(std::FILE* file) const;
+  virtual void read_state(state_reader& in);
+  // [-] decay over one step of a radioactive tracer t, the routing module's
+  // own factor (1 for other tracers or before the module set it).
+  double step_decay_factor(int t) const;
   void release() override;
 
   int code() const { return reach_code; }
@@ -145,6 +182,13 @@ class routingclass : public modelobject {
   void irrigate_at_outlet();
   void fill_riverflow_record(const reach_channel& ch, int g, bool with_links, int reach_index);
   int index_of(int code) const;
+  void ensure_outlet_series(int splitting);
+  void make_abstractions_and_reservoirs(const reach_setup& s);
+  void release_abstractions_and_reservoirs(DiagStream& d);
+  void pass_abstractions(int year, int month, int day, int hour);
+  void pass_reservoirs(int year, int month, int day, int hour);
+  void deliver_internal(const AL_class& al, const std::vector<double>& exchange);
+  std::vector<AL_class*> abstraction_list() const;
 
   int nsub = 0;
   double dt = 60;
@@ -158,6 +202,7 @@ class routingclass : public modelobject {
   const std::vector<int>* code_to_index = nullptr;
   int ntr = 0;
   std::vector<tracer_decay> decays;  // 1..ntr
+  const std::vector<double>* step_decay = nullptr;
   int time_splitting = 1;
   int switch2 = 0;
 
@@ -177,4 +222,13 @@ class routingclass : public modelobject {
   subbasin_flow_arrays* maxirrig_reservoirs = nullptr;
   std::vector<zone_record>* demand = nullptr;
   riverflow_table* riverflows = nullptr;
+
+  // Abstractions and reservoirs, 1..AL and 1..SP.
+  std::vector<std::unique_ptr<AL_class>> abstractions;
+  std::vector<std::unique_ptr<SP_class>> reservoirs;
+  std::vector<double> exchange;  // 0..ntr: [m3 s-1] and concentrations
+  double abstraction_total = 0;  // [mm per step]
+  int lake_switch = 0;
+  int lake_readgrid = 0;
+  const lake_grids* lakes = nullptr;
 };

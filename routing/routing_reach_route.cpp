@@ -6,8 +6,7 @@
 
 #include <algorithm>
 
-void routingclass::route(int year, int month, int /*day*/, int /*hour*/) {
-  (void)year;
+void routingclass::route(int year, int month, int day, int hour) {
   const int a = time_splitting;
   const bool date_valid = month >= 1;
   interval_arrays& in = *intervals;
@@ -50,6 +49,9 @@ void routingclass::route(int year, int month, int /*day*/, int /*hour*/) {
 
   close_outlet();
   if (date_valid && demand != nullptr && maxirrig != nullptr) irrigate_at_outlet();
+  abstraction_total = 0;
+  if (al > 0) pass_abstractions(year, month, day, hour);
+  if (sp > 0) pass_reservoirs(year, month, day, hour);
 }
 
 void routingclass::withdraw_for_irrigation() {

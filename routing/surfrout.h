@@ -19,6 +19,7 @@
 
 #include "routing/surfrout_kernels.h"
 #include "submodel/runoffrecords.h"
+#include "submodel/storage_content_file.h"
 #include "submodel/teilmod.h"
 
 class DiagStream;
@@ -219,7 +220,8 @@ class surfaceroutingclass : public teilmodellklasse {
   std::vector<grid_matrix> conc_copy;  // concentrations at the start of the balance pass
 
   std::string storage_file_name;
-  file_handle state_file;
+  state_reader* state_in = nullptr;  // while read_state runs
+  tracer_block_data state_blocks();
   bool missing_class_warned = false;
   int missing_class_cells = 0;
 

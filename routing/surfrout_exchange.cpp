@@ -11,6 +11,7 @@
 #include "modelbase/gridstore.h"
 #include "routing/surfrout.h"
 #include "settings/tracer_entry.h"
+#include "submodel/storage_content_file.h"
 
 namespace {
 
@@ -75,28 +76,10 @@ void surfaceroutingclass::init_tracers(int& status, int count, tracer_entry* lis
 
 void surfaceroutingclass::flow_time_zones() {
   flow_time_zone_setup setup;
-  setup.diag = diag;
-  setup.rank = rank;
-  const int times = find_grid("flow_times");
-  setup.flow_times = times > 0 ? (*store)[times].grid : nullptr;
-  setup.flow_times_file = times > 0 ? (*store)[times].file_name.value_or("") : std::string();
   // The unsaturated zone converted the flow times to steps before.
-  setup.convert_seconds = false;
-  setup.step_minutes = time_interval;
-  setup.zone_grid = zone_grid;
-  setup.regions = mpi_regions;
-  setup.weights = rel_cell_area;
-  setup.nodata = nodata;
-  setup.first_row = first_row;
-  setup.last_row = last_row;
-  setup.ncols = ncols;
-  setup.zone_index = zone_index;
-  setup.zones = zones;
-  setup.subbasin_count = zone_count;
-  setup.tracer_count = tracer_count;
+  fill_flow_time_setup(setup, false, *zone_index, *zones, zone_count);
   // Every sub-step adds each cell's weight once.
   setup.weight_scale = std::max(substeps, 1);
-  setup.log_directory = "";
   setup.distribution_heading = "Flow time distribution:\n";
   setup.no_grid_text =
       "flow time distribution will not be calculated (no flow "
@@ -269,11 +252,11 @@ void surfaceroutingclass::release_own_grids() {
 }
 
 std::string surfaceroutingclass::state_path(bool for_reading) const {
-  const std::string* dir = for_reading ? input_directory : output_directory;
-  if (dir == nullptr || dir->empty() || storage_file_name.empty() || storage_file_name[0] == '/')
-    return storage_file_name;
-  const char last = dir->back();
-  return *dir + (last == '/' ? "" : "/") + storage_file_name;
+  return state_file_path(for_reading ? input_directory : output_directory, storage_file_name);
+}
+
+tracer_block_data surfaceroutingclass::state_blocks() {
+  return tracer_block_data{&queues, &qdd, &qii, zone_count, tracer_count};
 }
 
 void surfaceroutingclass::read_state(const std::string* storage_file, int readgrid_in) {
@@ -281,67 +264,33 @@ void surfaceroutingclass::read_state(const std::string* storage_file, int readgr
   if (storage_file != nullptr) storage_file_name = *storage_file;
   if (readgrid_in == 0 || readgrid_in == 2 || readgrid_in == 4) return;
   const std::string path = state_path(true);
-  state_file.reset(std::fopen(path.c_str(), "rt"));
-  if (state_file == nullptr) {
+  if (rank == 0)
+    warn_state_beyond_run(*diag, input_directory, storage_file_name, rank, process_count,
+                          "SurfaceRoutingModel");
+  file_handle file(std::fopen(path.c_str(), "rt"));
+  if (file == nullptr) {
     diag_entry(*diag, "WARNING: error opening storage content file ", path, NOT_INITIALIZED_TAIL);
     return;
   }
-  std::FILE* f = state_file.get();
-  char line[1200];
-  bool found = false;
-  while (std::fgets(line, sizeof line, f) != nullptr)
-    if (std::strstr(line, "SurfaceRoutingModel") != nullptr) {
-      found = true;
-      break;
-    }
-  if (!found) {
-    state_file.reset();
+  state_reader reader(*diag, file.get(), path, "SurfaceRoutingModel");
+  if (!reader.find_section()) {
     diag_entry(*diag, "WARNING: error locking for the section [", "SurfaceRoutingModel", "] in ",
                path, NOT_INITIALIZED_TAIL);
     return;
   }
-  auto read_int = [&](const char* label, int expected) {
-    int value = 0;
-    if (std::fscanf(f, "%d", &value) != 1) fail_state_mismatch(label, expected, NODATA);
-    if (value != expected) fail_state_mismatch(label, expected, value);
-    std::fgets(line, sizeof line, f);
+  const state_mismatch mismatch = [this](const std::string& label, double c, double s) {
+    fail_state_mismatch(label, c, s);
   };
-  read_int("number of subbasins", zone_count);
-  read_int("number of tracers", tracer_count);
-  for (int t = 0; t <= tracer_count; ++t) {
-    read_int("actual tracers(0=runoff)", t);
-    for (int s = 1; s <= zone_count; ++s) {
-      int zone = 0;
-      int stored_zones = 0;
-      if (std::fscanf(f, "%d%d", &zone, &stored_zones) != 2)
-        fail_state_mismatch("actual zone", s, NODATA);
-      std::fgets(line, sizeof line, f);
-      if (zone != s) fail_state_mismatch("actual zone", s, zone);
-      const int zones_of = queues.zones_of(s);
-      if (stored_zones != zones_of)
-        fail_state_mismatch("maxzeit of actual subbasin", zones_of, stored_zones);
-      auto& d = queues.direct[static_cast<size_t>(t)][static_cast<size_t>(s)];
-      auto& i = queues.interflow[static_cast<size_t>(t)][static_cast<size_t>(s)];
-      for (int k = 1; k <= zones_of; ++k) {
-        for (auto* rec : {&d[static_cast<size_t>(k)], &i[static_cast<size_t>(k)]}) {
-          const int got = std::fscanf(f, "%lf %lf %lf %lf %lf", &rec->count, &rec->sum, &rec->code,
-                                      &rec->share, &rec->weight);
-          if (got < 5)
-            fail_state_mismatch(rec == &d[static_cast<size_t>(k)]
-                                    ? "number of fields for zonal statistics QD"
-                                    : "number of fields for zonal statistics QI",
-                                5, std::max(got, 0));
-          std::fgets(line, sizeof line, f);
-        }
-      }
-      for (auto* arrays : {&qdd, &qii}) {
-        double& value = (*arrays)[static_cast<size_t>(t)][static_cast<size_t>(s)];
-        if (std::fscanf(f, "%lf", &value) != 1) value = 0;
-        std::fgets(line, sizeof line, f);
-      }
-    }
+  state_in = &reader;
+  try {
+    read_state_count(reader, "number of subbasins", zone_count, mismatch);
+    read_state_count(reader, "number of tracers", tracer_count, mismatch);
+    read_tracer_blocks(reader, state_blocks(), mismatch);
+  } catch (...) {
+    state_in = nullptr;
+    throw;
   }
-  state_file.reset();
+  state_in = nullptr;
 }
 
 void surfaceroutingclass::write_state(int append) {
@@ -350,57 +299,32 @@ void surfaceroutingclass::write_state(int append) {
   file_handle out(std::fopen(path.c_str(), append != 0 ? "a" : "w"));
   if (out == nullptr) {
     diag_entry(*diag, "WARNING: the storage content file ", path,
-               " could not be opened: the section [SurfaceRoutingModel] is not "
-               "written",
+               " could not be opened: the section [SurfaceRoutingModel] is not written",
                errno_text(errno));
     return;
   }
   std::FILE* f = out.get();
-  std::fprintf(f,
-               "[SurfaceRoutingModel]\n%d (number of subasins)\n%d (number of "
-               "tracers)\n",
+  std::fprintf(f, "[SurfaceRoutingModel]\n%d (number of subasins)\n%d (number of tracers)\n",
                zone_count, tracer_count);
-  for (int t = 0; t <= tracer_count; ++t) {
-    std::fprintf(f, "%d (0=runoff, 1...9 = tracers)\n", t);
-    for (int s = 1; s <= zone_count; ++s) {
-      const int zones_of = queues.zones_of(s);
-      std::fprintf(f, "%d %d (zone %d and maxzeit)\n", s, zones_of, s);
-      const auto& d = queues.direct[static_cast<size_t>(t)][static_cast<size_t>(s)];
-      const auto& i = queues.interflow[static_cast<size_t>(t)][static_cast<size_t>(s)];
-      for (int k = 1; k <= zones_of; ++k) {
-        const zone_record& a = d[static_cast<size_t>(k)];
-        std::fprintf(f,
-                     "%lg %lg %lg %lg %lg "
-                     "(zoneFZT_QD.n/.sx/.zonenwert/.rel/.RelCellSum)\n",
-                     a.count, a.sum, a.code, a.share, a.weight);
-        const zone_record& b = i[static_cast<size_t>(k)];
-        std::fprintf(f,
-                     "%lg %lg %lg %lg %lg "
-                     "(zoneFZT_QI.n/.sx/.zonenwert/.rel/.RelCellSum)\n",
-                     b.count, b.sum, b.code, b.share, b.weight);
-      }
-      std::fprintf(f, "%g (QDd[%d][%d])\n", qdd[static_cast<size_t>(t)][static_cast<size_t>(s)], t,
-                   s);
-      std::fprintf(f, "%g (QIi[%d][%d])\n", qii[static_cast<size_t>(t)][static_cast<size_t>(s)], t,
-                   s);
-    }
-  }
+  write_tracer_blocks(f, state_blocks());
   std::fprintf(f, "\n");
+  const bool written = std::ferror(f) == 0;
+  const int error = errno;
+  if (std::fclose(out.release()) != 0 || !written)
+    diag_entry(*diag, "WARNING: error writing the section [SurfaceRoutingModel] to ", path,
+               errno_text(error));
 }
 
 void surfaceroutingclass::check_state_value(double control_value, const std::string& label) {
-  double stored = 0;
-  if (state_file == nullptr || std::fscanf(state_file.get(), "%lf", &stored) != 1)
-    fail_state_mismatch(label, control_value, NODATA);
-  const bool differs =
-      stored != 0 ? std::fabs((stored - control_value) / stored) > 1e-5 : control_value != 0;
-  if (differs) fail_state_mismatch(label, control_value, stored);
+  // The section holds no value that is only compared; it reads from the
+  // section while read_state runs.
+  if (state_in == nullptr) fail_state_mismatch(label, control_value, NODATA);
+  const double stored = state_in->read_double(label.c_str());
+  if (state_value_differs(stored, control_value))
+    fail_state_mismatch(label, control_value, stored);
 }
 
 void surfaceroutingclass::fail_state_mismatch(const std::string& label, double control_value,
                                               double file_value) {
-  state_file.reset();
-  fail_fatal(*diag, 71, "error in storage file content reading ", label,
-             ":\nvalue in actual control is:   ", control_value,
-             "\nbut value in storage file is: ", file_value, "\nVelmo throws...");
+  fail_state_value(*diag, label, control_value, file_value);
 }

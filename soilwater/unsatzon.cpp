@@ -103,7 +103,3 @@ void unsatzonmodellklasse::set_dump_options(bool dumpmode_in, bool close_after_d
 void unsatzonmodellklasse::set_surface_routing_active(int active) {
   surface_routing_active = active;
 }
-
-void unsatzonmodellklasse::flush_outputs() {}
-
-void unsatzonmodellklasse::end_run(int) { teilmodellklasse::release(); }

@@ -33,6 +33,7 @@
 #include "soilwater/unsatzon_section.h"
 #include "soilwater/unsatzon_statistics.h"
 #include "submodel/runoffrecords.h"
+#include "submodel/storage_content_file.h"
 #include "submodel/teilmod.h"
 
 class DiagStream;
@@ -48,6 +49,11 @@ struct control_cell_buffer {
   int fill = 0;
   std::vector<model_date> dates;  // 0..capacity
   std::vector<double> values;     // (capacity + 1) * values_per_row
+  // The file the rows go to and the values of a row written (last_value 0:
+  // up to the layer count).
+  std::string file_name;
+  int first_value = 1;
+  int last_value = 0;
 };
 
 class unsatzonmodellklasse : public teilmodellklasse {
@@ -244,6 +250,21 @@ class unsatzonmodellklasse : public teilmodellklasse {
   // section of the storage-content file.
   void end_run(int append) override;
   bool storage_section_written() const override { return storage_written; }
+  void free_tracer_statistics() override;
+
+  // The section "[unsatzon_model]" of the storage content file
+  // (unsatzon_state_file.cpp). write_state opens the file "a" (append set)
+  // or "w"; a file that cannot be opened is a WARNING, the run ends in
+  // order. read_state runs in the second set-up phase with readgrid 1.
+  virtual void write_state(int append);
+  virtual void read_state();
+  // Reads one stored number and compares it with the control value.
+  virtual void check_state_value(double control_value, const std::string& label);
+  [[noreturn]] virtual void fail_state_mismatch(const std::string& label, double control_value,
+                                                double stored_value);
+  // Appends the buffered rows of a control-cell file and empties the buffer
+  // (unsatzon_end_run.cpp); a file that cannot be opened is FATAL 65.
+  void write_control_cell_rows_of(control_cell_buffer& buffer);
 
   // The travel-time zone queues of the second set-up phase.
   const flow_time_queues& get_zone_queues() const { return zone_queues; }
@@ -304,6 +325,11 @@ class unsatzonmodellklasse : public teilmodellklasse {
   void build_statistic(unsatzon_statistic which, const statistics_file& file);
   void build_first_statistics();
   void write_start_report();
+  // Water and saturated water of one cell's column [m].
+  void column_water(int r, int c, double& water, double& saturated) const;
+  // Water of the run's own valid cells, summed row by row and reduced over the
+  // processes; `glacier` gives each cell's glacier share (none: 0).
+  soil_water_sums sum_soil_water(const grid_matrix* glacier) const;
   // Glacier links and the per-subbasin glacier records, built on process 0
   // and broadcast.
   void set_up_glacier_records();
@@ -380,7 +406,7 @@ class unsatzonmodellklasse : public teilmodellklasse {
   std::shared_ptr<column_step_links> step_links;
   bool first_column_step = true;
 
-  // The step's accumulation (unsatzon_step.cpp) and its end
+  // The step's accumulation (unsatzon_step.cpp, unsatzon_accumulation.cpp) and its end
   // (unsatzon_end_step.cpp): runoff through zones and storages, statistics
   // rows and output grids.
   void copy_hru_states();
@@ -390,4 +416,13 @@ class unsatzonmodellklasse : public teilmodellklasse {
   void complete_statistics();
   void write_step_grids();
   void end_step_tracers();
+
+  // Storage content file and end of run (unsatzon_state_file.cpp,
+  // unsatzon_end_run.cpp).
+  tracer_block_data state_blocks();
+  state_reader* state_in = nullptr;  // while read_state runs
+  bool owns_control_cell() const;
+  // Full buffers only (during the run) or every buffer with rows.
+  void write_control_cell_buffers(bool full_only);
+  void write_end_report();
 };

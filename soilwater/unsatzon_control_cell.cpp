@@ -26,6 +26,9 @@ void unsatzonmodellklasse::create_control_cell_outputs() {
                                 ? otherdata_values(vegetation_layers)
                                 : layer_count + 1;
     buffer.capacity = control_cell_capacity(buffer.values_per_row);
+    buffer.file_name = target.name;
+    if (target.file == control_cell_file::otherdata) buffer.last_value = 6 * vegetation_layers + 18;
+    if (target.file == control_cell_file::etr) buffer.first_value = 0;
     buffer.dates.resize(static_cast<size_t>(buffer.capacity) + 1);
     buffer.values.assign(
         (static_cast<size_t>(buffer.capacity) + 1) * static_cast<size_t>(buffer.values_per_row),

@@ -43,38 +43,40 @@ void unsatzonmodellklasse::build_first_statistics() {
   if (params.heat_flow_control > 0) build_statistic(st::thaw_depth, params.thaw_depth_stat);
 }
 
-void unsatzonmodellklasse::write_start_report() {
-  const int L = layer_count;
+void unsatzonmodellklasse::column_water(int r, int c, double& water, double& saturated) const {
   const soil_table_t& soils = *modelobject::settings().soil_table;
-  const grid_matrix& soil_types = *links["soil_types"];
-  const stack_matrix& theta = own["theta"].stack;
-  auto water_of = [&](int r, int c, double& water, double& saturated) {
-    const soil_entry& soil = soils[static_cast<size_t>(soil_types[r][c])];
-    water = saturated = 0;
-    for (int l = 1; l <= L; ++l) {
-      water += theta[r][c][l] * soil.thickness[static_cast<size_t>(l)];
-      saturated += soil.theta_sat[static_cast<size_t>(l)] * soil.thickness[static_cast<size_t>(l)];
-    }
-  };
-  const int cr = params.control_row, cc = params.control_column;
-  if (cr > 0 && cc > 0 && cr >= first_row && cr <= last_row && mpi_regions != nullptr &&
-      (*mpi_regions)[cr] != nullptr && (*mpi_regions)[cr][cc] == rank) {
-    double water = 0, saturated = 0;
-    water_of(cr, cc, water, saturated);
-    append_model_log("", rank, control_cell_report_line(cr, cc, water * 1000));
+  const soil_entry& soil = soils[static_cast<size_t>((*links.at("soil_types"))[r][c])];
+  const stack_matrix& theta = own.at("theta").stack;
+  water = saturated = 0;
+  for (int l = 1; l <= layer_count; ++l) {
+    water += theta[r][c][l] * soil.thickness[static_cast<size_t>(l)];
+    saturated += soil.theta_sat[static_cast<size_t>(l)] * soil.thickness[static_cast<size_t>(l)];
   }
-  // Sums formed row by row in a fixed order.
+}
+
+soil_water_sums unsatzonmodellklasse::sum_soil_water(const grid_matrix* glacier) const {
   soil_water_sums own_sums;
   for (int r = first_row; r <= last_row; ++r)
     for (int c = 1; c <= ncols; ++c) {
       if (!own_cell(r, c) || !((*zone_grid)[r][c] > 0)) continue;
       double water = 0, saturated = 0;
-      water_of(r, c, water, saturated);
-      const double g = glacier_fraction != nullptr ? (*glacier_fraction)[r][c] : 0;
+      column_water(r, c, water, saturated);
+      const double g = glacier != nullptr && (*glacier)[r] != nullptr ? (*glacier)[r][c] : 0;
       add_cell_to_sums(own_sums, water, saturated, g, rel_cell_area != nullptr,
                        rel_cell_area != nullptr ? (*rel_cell_area)[r][c] : 0);
     }
-  const soil_water_sums total = reduce_soil_water_sums(own_sums);
+  return reduce_soil_water_sums(own_sums);
+}
+
+void unsatzonmodellklasse::write_start_report() {
+  const int cr = params.control_row, cc = params.control_column;
+  if (cr > 0 && cc > 0 && cr >= first_row && cr <= last_row && mpi_regions != nullptr &&
+      (*mpi_regions)[cr] != nullptr && (*mpi_regions)[cr][cc] == rank) {
+    double water = 0, saturated = 0;
+    column_water(cr, cc, water, saturated);
+    append_model_log("", rank, control_cell_report_line(cr, cc, water * 1000));
+  }
+  const soil_water_sums total = sum_soil_water(glacier_fraction);
   if (rank == 0) append_model_log("", 0, start_report_lines(total));
 }
 

@@ -48,26 +48,9 @@ void unsatzonmodellklasse::init_tracers(int& status, int count, tracer_entry* li
     const int n = own_zone_count;
 
     flow_time_zone_setup setup;
-    setup.diag = diag;
-    setup.rank = rank;
-    const int times = find_grid("flow_times");
-    setup.flow_times = times > 0 ? (*store)[times].grid : nullptr;
-    setup.flow_times_file = times > 0 ? (*store)[times].file_name.value_or("") : std::string();
-    setup.convert_seconds = true;
-    setup.step_minutes = time_interval;
-    setup.zone_grid = zone_grid;
-    setup.regions = mpi_regions;
-    setup.weights = rel_cell_area;
-    setup.nodata = nodata;
-    setup.first_row = first_row;
-    setup.last_row = last_row;
-    setup.ncols = ncols;
-    setup.zone_index = &own_zone_index;
-    setup.zones = &own_zones;
-    setup.subbasin_count = n;
-    setup.tracer_count = tracer_count;
-    // A step adds every cell's weight once per sub-step.
-    setup.weight_scale = substeps;
+    // The flow times are still seconds; the unsaturated zone ranks its own
+    // zones.
+    fill_flow_time_setup(setup, true, own_zone_index, own_zones, n);
     flow_time_zones(setup, zone_queues);
 
     set_up_tracers();
@@ -78,10 +61,7 @@ void unsatzonmodellklasse::init_tracers(int& status, int count, tracer_entry* li
     for (size_t t = 1; t < tracers.size(); ++t)
       for (zone_record& z : tracers[t].zones) z.count = z.sum = z.weight = 0;
     set_first_state_of_runoff();
-    if (readgrid == 1)
-      warn_not_built(
-          "reading its section of the storage content file (readgrid 1): the zone queues, "
-          "storages and river flows start as set up, not as stored");
+    if (readgrid == 1) read_state();
   });
 }
 
@@ -146,6 +126,7 @@ void unsatzonmodellklasse::set_up_tracers() {
       control_cell_buffer buffer;
       buffer.values_per_row = L + 1;
       buffer.capacity = control_cell_capacity(buffer.values_per_row);
+      buffer.file_name = file;
       buffer.dates.resize(static_cast<size_t>(buffer.capacity) + 1);
       buffer.values.assign((static_cast<size_t>(buffer.capacity) + 1) *
                                static_cast<size_t>(buffer.values_per_row),

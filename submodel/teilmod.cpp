@@ -186,8 +186,12 @@ void teilmodellklasse::init_tracers(int& status, int count, tracer_entry* list,
       tracer_entry& entry = list[k];
       module_tracer& t = tracers[static_cast<size_t>(k)];
       if (entry.radioactive == 1) {
+        // A half-time of 0 or less is gone at once: the formula would give a
+        // factor above 1 and create tracer.
         t.decay_factor =
-            std::exp(-(time_interval / 60 / 24) / (entry.half_time * HALF_LIFE_TO_E_FOLDING));
+            entry.half_time > 0
+                ? std::exp(-(time_interval / 60 / 24) / (entry.half_time * HALF_LIFE_TO_E_FOLDING))
+                : 0.0;
         entry.decay_factor = t.decay_factor;
       }
 

@@ -20,6 +20,7 @@
 
 class DiagStream;
 class grid_store;
+struct flow_time_zone_setup;
 struct tracer_entry;
 
 // Per tracer of a module: its zone records, statistic and grids. The store
@@ -119,6 +120,15 @@ class teilmodellklasse : public modelobject {
   void zone_ranking(const grid_matrix*& zone_grid_out, std::vector<zone_record>& zones_out,
                     std::vector<int>& zone_index_out, int& zone_count_out,
                     int& max_zone_code_out);
+
+  // Fills the travel-time zone set-up that every module concentrating runoff
+  // shares: "flow_times" from the store, this module's rows, cell weights
+  // and sub-step count (each sub-step adds a cell's weight once). The module
+  // says whether the flow times are still seconds and whose zone table
+  // counts the subbasins; the message texts keep their defaults.
+  void fill_flow_time_setup(flow_time_zone_setup& setup, bool convert_seconds,
+                            const std::vector<int>& zone_index_in,
+                            const std::vector<zone_record>& zones_in, int subbasin_count);
 
   // The SIGFPE handler marks the module through this flag.
   volatile std::sig_atomic_t* fpe_flag_address() { return &fpe_flag; }

@@ -144,8 +144,10 @@ TEST(AbflussSetup, RefusedDescriptions) {
       {"blank before &", {"TG 4 (A= 1, f= 1)", "SUMTRIB 2 &3 " + v}, 38,
        "\"&\" joins no codes of a SUMTRIB entry"},
       {"a value missing", {"TG 4 (A= 1, f= 1)", "OL 1 (km= 1)"}, 38, "is missing"},
-      {"reservoir entries", {"TG 4 (A= 1, f= 1)", "SP 1 (V= 3)"}, 38,
-       "reservoirs or lakes (SP) are not supported"},
+      {"reservoir entry without its keys", {"TG 4 (A= 1, f= 1)", "SP 1 (V= 3)"}, 35,
+       "FATAL: for reservoir 1: no \"file =\" found!"},
+      {"abstraction modus", {"TG 4 (A= 1, f= 1)", "AL 1 (m= pump 1 2 3 mm)"}, 44,
+       "FATAL: the modus \"pump\" is not supported for abstraction 1"},
       {"line too long", {"TG 4 (A= 1, f= 1)" + std::string(1190, ' ')}, 40,
        "FATAL: string is too long (max. 1200 chars):\nTG 4"},
   };

@@ -91,16 +91,6 @@ TEST(UnsatzonRunoffRecords, SecondSetUpWithoutFlowTimesOrGroundwater) {
   EXPECT_EQ(count_of(run.f.console(), "storage content file"), 0) << run.f.console();
 }
 
-TEST(UnsatzonRunoffRecords, ReadgridOneSaysTheStateFileIsNotRead) {
-  setup_run run({.readgrid = "1", .stack_levels = L});
-  ASSERT_EQ(run.status, 0) << run.f.console();
-  ASSERT_EQ(init(run), 0) << run.f.console();
-  EXPECT_EQ(count_of(run.f.console(), "not built yet: reading its section of the storage content "
-                                      "file (readgrid 1)"),
-            1)
-      << run.f.console();
-}
-
 TEST(UnsatzonRunoffRecords, GroundwaterModelBringsTheTableAndTheRiverGrids) {
   struct row {
     const char* name;
@@ -476,8 +466,22 @@ TEST(UnsatzonRunoffRecords, ReadTracerStorageAndTheControlCellTracerFile) {
   } rows[] = {{L, 0}, {L - 1, 13}};
   for (const row& r : rows) {
     SCOPED_TRACE(r.levels);
+    // Readgrid 1 also reads the storage content file: the one a run with
+    // the same tracer wrote.
+    std::string state;
+    {
+      setup_run before({});
+      grid_matrix input = before.f.grids.matrix(1, 1, 0, 3, 1);
+      before.publish_next("concflux_tracer_1_input", &input);
+      std::vector<tracer_entry> list = {tracer_entry{},
+                                        tracer(before.f.cd.dir.path(), "cl_", 0, 0, 0, 0, 0, 0)};
+      ASSERT_EQ(init(before, &list), 0) << before.f.console();
+      before.module->write_state(0);
+      state = read_file(before.f.cd.dir.file("state.txt_0"));
+    }
     setup_run run({.readgrid = "1", .stack_levels = L, .control_cell = "1 2"});
     ASSERT_EQ(run.status, 0) << run.f.console();
+    run.f.cd.dir.write("state.txt_0", state);
     grid_matrix input = run.f.grids.matrix(1, 1, 0, 3, 1);
     run.publish_next("concflux_tracer_1_input", &input);
     const std::string dir = run.f.cd.dir.path();

@@ -313,6 +313,25 @@ TEST(SubmodelTracers, SetUpAndRelease) {
   EXPECT_EQ(mod->tracers[1].statistic, nullptr);
 }
 
+TEST(SubmodelTracers, HalfTimeOfZeroOrLessIsGoneAtOnce) {
+  // The formula would give a factor above 1 and create tracer.
+  for (const double half_time : {0.0, -9999.0}) {
+    SCOPED_TRACE(half_time);
+    module_setup m;
+    m.write_control("[snow_model]\n1\n1440\n");
+    auto mod = m.make();
+    std::vector<tracer_entry> list(2);
+    list[1].name = "chl";
+    list[1].radioactive = 1;
+    list[1].half_time = half_time;
+    list[1].path = m.cd.dir.path() + "/";
+    int status = -1;
+    mod->init_tracers(status, 1, list.data(), nullptr, 0);
+    ASSERT_EQ(status, 0);
+    EXPECT_EQ(mod->tracers[1].decay_factor, 0.0);
+  }
+}
+
 TEST(SubmodelTracers, StorageFromTheStateFile) {
   module_setup m;
   m.write_control("[snow_model]\n1\n60\n");
