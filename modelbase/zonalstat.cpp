@@ -195,20 +195,36 @@ void zonalstatistic::write_rows() {
 
 void zonalstatistic::add_value(int row, int col, int zone, double value, double weight) {
   if (off()) return;
-  zone_record& z = zones_[zone];
-  z.count += weight;
+  // Adding the cell's sums to zeros first changes no bit of the record.
+  zone_sums cell;
+  add_value_to(cell, row, col, value, weight);
+  add_sums(zone, cell);
+}
+
+void zonalstatistic::add_value_to(zone_sums& partial, int row, int col, double value,
+                                  double weight) const {
+  if (off()) return;
+  partial.count += weight;
   const double* weight_row = nullptr;
   if (row >= 1 && row <= nrows_ && col >= 1 && col <= ncols_ && weights_ != nullptr &&
       !weights_->empty() && row < weights_->pointer_count())
     weight_row = (*weights_)[row];
   if (weight_row != nullptr && weight_row[col] > WEIGHT_GRID_MISSING) {
     const double w = weight_row[col];
-    z.weight += w * weight;
-    z.sum += value * w * weight;
+    partial.weight += w * weight;
+    partial.sum += value * w * weight;
   } else {
-    z.weight += weight;
-    z.sum += value * weight;
+    partial.weight += weight;
+    partial.sum += value * weight;
   }
+}
+
+void zonalstatistic::add_sums(int zone, const zone_sums& partial) {
+  if (off()) return;
+  zone_record& z = zones_[zone];
+  z.count += partial.count;
+  z.sum += partial.sum;
+  z.weight += partial.weight;
 }
 
 void zonalstatistic::clear_step_sums() {

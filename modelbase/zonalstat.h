@@ -58,6 +58,14 @@ statistics_code_parts split_statistics_code(int code);
 int statistics_values_per_row(int kind, int zone_count, int listed_count);
 long statistics_capacity(int values_per_row);
 
+// The three sums of a zone record that cells add to, gathered apart from the
+// record (partial sums of a part of the grid).
+struct zone_sums {
+  double count = 0;
+  double sum = 0;
+  double weight = 0;
+};
+
 class zonalstatistic {
  public:
   // Kinds: 1 total only (means), 2 every zone and total (means), 3 total only
@@ -83,6 +91,11 @@ class zonalstatistic {
   virtual void write_rows();
   // Adds one cell: zone is the zone index, weight the count weight.
   virtual void add_value(int row, int col, int zone, double value, double weight);
+  // What add_value adds for one cell, added to partial instead of to a zone:
+  // callers that sum cells on several threads keep partial sums and add them
+  // in a fixed order with add_sums. Nothing while the statistic is off.
+  void add_value_to(zone_sums& partial, int row, int col, double value, double weight) const;
+  void add_sums(int zone, const zone_sums& partial);
   virtual void clear_step_sums();
   // Ends a step; with reduce > 0 the sums of all processes meet at process 0
   // (collective).
