@@ -5,7 +5,7 @@
 // passes). A pass reads the heads of the previous pass only (Jacobi), so its
 // result does not depend on the order of the cells, the threads or the
 // processes. What the surface loses per subbasin goes to its river cells in
-// proportion to their inflow.
+// proportion to their inflow, with the tracer it carries.
 #include <mpi.h>
 
 #include <algorithm>
@@ -18,6 +18,9 @@ namespace {
 
 constexpr int MAX_PASSES = 1000;
 constexpr double HEAD_TOLERANCE = 0.0001;  // [m]
+// North, east, south and west neighbours of a cell.
+constexpr int FACE_ROW[4] = {-1, 0, 1, 0};
+constexpr int FACE_COL[4] = {0, 1, 0, -1};
 
 // Sums over the processes that do not depend on how the grid is divided:
 // every value enters as a fixed-point number of 2^-64 units, and integer
@@ -53,16 +56,19 @@ void surfaceroutingclass::implicit_step(int step_index, double& step, double ste
   const grid_matrix& z = *in.elevation;
   grid_matrix& head = *own[HEAD].used;
   grid_matrix& head_old = *own[HEAD_OLD].used;
-  // Per subbasin s: [3 s] water before, [3 s + 1] after, [3 s + 2] river
-  // inflow.
-  std::vector<exact> sums(3 * (static_cast<size_t>(zone_count) + 1), 0);
+  // Per subbasin s, from index w s: [0] water before, [1] after, [2] river
+  // inflow; per tracer t [3 t] the tracer on the cells before, [3 t + 1]
+  // after on the cells that took water in, [3 t + 2] after on the others
+  // [mm x concentration].
+  const size_t w = 3 + 3 * static_cast<size_t>(tracer_count);
+  std::vector<exact> sums(w * (static_cast<size_t>(zone_count) + 1), 0);
   for (int r = first_row; r <= last_row; ++r)
     for (int c = 1; c <= ncols; ++c) {
       if (!own_cell(r, c)) continue;
       const int s = subbasin_of(r, c);
       if (s < 1 || s > zone_count) continue;
       before[static_cast<size_t>(s)].count += 1;
-      sums[3 * static_cast<size_t>(s)] += to_exact(head[r][c] - z[r][c]);
+      sums[w * static_cast<size_t>(s)] += to_exact(head[r][c] - z[r][c]);
     }
   // The conveyances read the neighbours' heads, which the start of the
   // sub-step has just set.
@@ -87,6 +93,42 @@ void surfaceroutingclass::implicit_step(int step_index, double& step, double ste
     choose_step_length(dt_sub, step, foreseen_steps, recompute);
   }
   const stack_matrix& flux = own[FLUXES].stack;
+  const grid_matrix& storage_before = *in.storage;
+  // Tracers move with the water: a cell mixes what it holds with what its
+  // faces take in, at the neighbours' concentrations of the start of the
+  // internal step (a gain beyond that counts as taken in as well), and keeps
+  // the mixture; what the cells of a subbasin lose goes with the subbasin's
+  // loss to its river cells.
+  for (int t = 1; t <= tracer_count; ++t) {
+    const size_t k = static_cast<size_t>(t);
+    exchange_halo(tracers[k].storage_index);
+    conc_copy[k] = tracers[k].storage.clone();
+  }
+  auto water_after = [&](int r, int c) {
+    return river_cell(r, c) ? 0.0 : std::max(head[r][c] - z[r][c], 0.0) * 1000;
+  };
+  // Concentration of an overland cell after the internal step; took_in
+  // tells whether it took water in.
+  auto mixed_concentration = [&](int r, int c, size_t k, double st, double st1, bool& took_in) {
+    const double* fl = flux[r][c];
+    // North, east, south and west faces: what flows into the cell [m3/s].
+    const double into[4] = {fl[1], -fl[3], -fl[5], fl[7]};
+    const grid_matrix& conc = conc_copy[k];
+    double q = 0, sum = 0;
+    for (int f = 0; f < 4; ++f) {
+      const int nr = r + FACE_ROW[f];
+      const int nc = c + FACE_COL[f];
+      if (!(into[f] > 0) || !inside(nr, nc)) continue;
+      q += into[f];
+      sum += into[f] * conc[nr][nc];
+    }
+    const double held = conc[r][c];
+    const double taken = std::max(q * step_used * 1000 / cell_area(r, c), st1 - st);  // [mm]
+    took_in = taken > 0;
+    if (!(st1 > 0)) return 0.0;
+    const double inflow = q > 0 ? sum / q : held;
+    return st + taken > 0 ? (held * st + inflow * taken) / (st + taken) : held;
+  };
   for (int r = first_row; r <= last_row; ++r)
     for (int c = 1; c <= ncols; ++c) {
       if (!own_cell(r, c)) continue;
@@ -94,10 +136,21 @@ void surfaceroutingclass::implicit_step(int step_index, double& step, double ste
       if (s < 1 || s > zone_count) continue;
       const size_t k = static_cast<size_t>(s);
       after[k].count += 1;
-      sums[3 * k + 1] += to_exact(std::max(head[r][c] - z[r][c], 0.0));
+      sums[w * k + 1] += to_exact(std::max(head[r][c] - z[r][c], 0.0));
       if (river_cell(r, c)) {
         river_in[k].count += 1;
-        sums[3 * k + 2] += to_exact(flux[r][c][0] * 1000 * step_used / cell_area(r, c));
+        sums[w * k + 2] += to_exact(flux[r][c][0] * 1000 * step_used / cell_area(r, c));
+      }
+      const double st = storage_before[r][c];
+      const double st1 = water_after(r, c);
+      const bool river = river_cell(r, c);
+      for (int t = 1; t <= tracer_count; ++t) {
+        const size_t tk = static_cast<size_t>(t);
+        sums[w * k + 3 * tk] += to_exact(conc_copy[tk][r][c] * st);
+        if (river) continue;
+        bool took_in = false;
+        const double mass = mixed_concentration(r, c, tk, st, st1, took_in) * st1;
+        sums[w * k + 3 * tk + (took_in ? 1 : 2)] += to_exact(mass);
       }
     }
   // Counts are whole numbers: their double sums are exact in any order.
@@ -108,14 +161,34 @@ void surfaceroutingclass::implicit_step(int step_index, double& step, double ste
   sum_over_processes(sums);
   for (int s = 1; s <= zone_count; ++s) {
     const size_t k = static_cast<size_t>(s);
-    before[k].sum = from_exact(sums[3 * k]);
-    after[k].sum = from_exact(sums[3 * k + 1]);
-    river_in[k].sum = from_exact(sums[3 * k + 2]);
+    before[k].sum = from_exact(sums[w * k]);
+    after[k].sum = from_exact(sums[w * k + 1]);
+    river_in[k].sum = from_exact(sums[w * k + 2]);
   }
   for (int s = 1; s <= zone_count; ++s) {
     const size_t k = static_cast<size_t>(s);
     loss[k] = std::max(1000 * (before[k].sum - after[k].sum), 0.0);
   }
+  // Per subbasin and tracer: what the cells lost goes to the river cells.
+  // When the cells gained tracer (their faces do not balance before the
+  // passes converge) or no river cell receives water, the cells that took
+  // water in are scaled instead so that the subbasin keeps its tracer.
+  const size_t tw = static_cast<size_t>(tracer_count) + 1;
+  std::vector<double> intake_scale(tw * (static_cast<size_t>(zone_count) + 1), 1.0);
+  std::vector<double> to_rivers(tw * (static_cast<size_t>(zone_count) + 1), 0.0);
+  for (int s = 1; s <= zone_count; ++s)
+    for (int t = 1; t <= tracer_count; ++t) {
+      const size_t k = static_cast<size_t>(s);
+      const size_t tk = static_cast<size_t>(t);
+      const double on_cells = from_exact(sums[w * k + 3 * tk]);
+      const double took_in = from_exact(sums[w * k + 3 * tk + 1]);
+      const double others = from_exact(sums[w * k + 3 * tk + 2]);
+      const double lost = on_cells - took_in - others;
+      if (lost >= 0 && loss[k] > 0 && river_in[k].sum > 0)
+        to_rivers[tw * k + tk] = lost;
+      else if (took_in > 0)
+        intake_scale[tw * k + tk] = (on_cells - others) / took_in;
+    }
   grid_matrix& storage = *in.storage;
   grid_matrix& direct = *in.directflow;
 #pragma omp parallel for schedule(static)
@@ -123,10 +196,34 @@ void surfaceroutingclass::implicit_step(int step_index, double& step, double ste
     for (int c = 1; c <= ncols; ++c) {
       if (!own_cell(r, c)) continue;
       const int s = subbasin_of(r, c);
-      if (river_cell(r, c)) {
-        const size_t k = static_cast<size_t>(s);
+      const bool counted = s >= 1 && s <= zone_count;
+      const size_t k = counted ? static_cast<size_t>(s) : 0;
+      const bool river = river_cell(r, c);
+      // The share of the subbasin's loss this river cell receives.
+      const double river_share =
+          river && counted && river_in[k].sum > 0
+              ? std::fabs(flux[r][c][0]) * 1000 * step_used / cell_area(r, c) / river_in[k].sum
+              : 0.0;
+      if (counted) {
+        // "SurfStorSiltingUp" still holds the water of the start of the step.
+        const double st = storage[r][c];
+        const double st1 = water_after(r, c);
+        for (int t = 1; t <= tracer_count; ++t) {
+          const size_t tk = static_cast<size_t>(t);
+          double& conc = tracers[tk].storage[r][c];
+          if (river) {
+            (*conc_qd[tk])[r][c] += to_rivers[tw * k + tk] * river_share;
+            conc = 0;
+          } else {
+            bool took_in = false;
+            conc = mixed_concentration(r, c, tk, st, st1, took_in);
+            if (took_in) conc *= intake_scale[tw * k + tk];
+          }
+        }
+      }
+      if (river) {
         // A subbasin whose rivers received nothing has no share to give.
-        if (s >= 1 && s <= zone_count && river_in[k].sum > 0)
+        if (counted && river_in[k].sum > 0)
           direct[r][c] += loss[k] / river_in[k].sum * std::fabs(flux[r][c][0]) * 1000 * step_used /
                           cell_area(r, c);
       } else {
@@ -193,9 +290,6 @@ struct implicit_faces {
   double head[4] = {};  // effective heads [m]
   int row[4] = {}, col[4] = {};
 };
-
-constexpr int FACE_ROW[4] = {-1, 0, 1, 0};
-constexpr int FACE_COL[4] = {0, 1, 0, -1};
 
 }  // namespace
 

@@ -1,9 +1,10 @@
-// Surface routing on a divided grid: several steps of rain on a tilted basin
-// with a river give, for methods 1, 3, 5 and 6, on any number of processes
-// and four threads exactly the grids that an undivided module on one thread
-// gives. The undivided module is built on every process, so that both take
-// part in the same collective calls, but its "MPIRegions" gives every cell
-// to process 0: the other processes hold no cell of it.
+// Surface routing on a divided grid: several steps of rain carrying a tracer
+// on a tilted basin with a river give, for methods 1, 3, 5 and 6, on any
+// number of processes and four threads exactly the grids (water and tracer)
+// that an undivided module on one thread gives. The undivided module is
+// built on every process, so that both take part in the same collective
+// calls, but its "MPIRegions" gives every cell to process 0: the other
+// processes hold no cell of it.
 #include <gtest/gtest.h>
 #include <mpi.h>
 #include <omp.h>
@@ -17,6 +18,7 @@
 #include "modelbase/modelobject.h"
 #include "routing/surfrout.h"
 #include "settings/derived_setup_fixture.h"
+#include "settings/tracer_entry.h"
 #include "tables/landuse.h"
 
 namespace {
@@ -74,6 +76,8 @@ struct inputs {
     fill(add("river_depth"), [](int, int c) { return c == COLS ? 1.0 : -9999.0; });
     fill(add("river_width"), [](int, int c) { return c == COLS ? 4.0 : -9999.0; });
     fill(add("river_links"), [](int, int) { return 0.0; });
+    fill(add("_CONC_QD_1_"), [](int, int) { return 0.0; });
+    fill(add("_CONC_QI_1_"), [](int, int) { return 0.0; });
   }
   grid_matrix& named(const std::string& name) {
     for (auto& g : grids)
@@ -81,13 +85,17 @@ struct inputs {
         if ((*store)[i].grid == g.get() && (*store)[i].grid_name == name) return *g;
     return *grids.front();
   }
-  // Rain that varies over the cells and steps, on top of what was left.
+  // Rain that varies over the cells and steps, on top of what was left,
+  // with a tracer concentration that varies as well.
   void rain(int step) {
     grid_matrix& direct = named("directflow");
     grid_matrix& storage = named("SurfStorSiltingUp");
+    grid_matrix& conc = named("_CONC_QD_1_");
     for (int r = 0; r <= ROWS + 1; ++r)
-      for (int c = 0; c <= COLS; ++c)
+      for (int c = 0; c <= COLS; ++c) {
         direct[r][c] = storage[r][c] + ((r * 7 + c * 3 + step) % 5) * 2.0;
+        conc[r][c] = ((r + 2 * c + step) % 4) * 0.5;
+      }
   }
 };
 
@@ -105,6 +113,10 @@ TEST(SurfroutMpi, DividedGridGivesTheUndividedCells) {
     settings_context ctx = run.settings->export_settings();
     ctx.landuse_table = &landuse;
 
+    std::vector<tracer_entry> tracer_list(2);
+    tracer_list[1].name = "chl";
+    tracer_list[1].statext = "stc";
+    tracer_list[1].gridext = "grc";
     inputs divided;
     divided.store = &run.store;
     divided.add_module_inputs();
@@ -112,8 +124,8 @@ TEST(SurfroutMpi, DividedGridGivesTheUndividedCells) {
     auto module = std::make_unique<surfaceroutingclass>(
         status, run.cap.diag.get(), &run.registry, 200, "SurfaceRoutingModel", &run.store, ctx, 2);
     ASSERT_EQ(status, 0) << run.cap.console();
-    module->init_tracers(status, 0, nullptr, &run.registry, 200);
-    ASSERT_EQ(status, 0);
+    module->init_tracers(status, 1, tracer_list.data(), &run.registry, 200);
+    ASSERT_EQ(status, 0) << run.cap.console();
 
     grid_store whole_store;
     inputs whole;
@@ -132,10 +144,10 @@ TEST(SurfroutMpi, DividedGridGivesTheUndividedCells) {
         std::make_unique<surfaceroutingclass>(status, run.cap.diag.get(), &whole_registry, 200,
                                               "SurfaceRoutingModel", &whole_store, whole_ctx, 2);
     ASSERT_EQ(status, 0) << run.cap.console();
-    reference->init_tracers(status, 0, nullptr, &whole_registry, 200);
-    ASSERT_EQ(status, 0);
+    reference->init_tracers(status, 1, tracer_list.data(), &whole_registry, 200);
+    ASSERT_EQ(status, 0) << run.cap.console();
 
-    subbasin_flow_arrays qbb = make_flow_arrays(0, 1);
+    subbasin_flow_arrays qbb = make_flow_arrays(1, 1);
     std::vector<double> kel(2, 30.0);
     for (surfaceroutingclass* m : {module.get(), reference.get()}) {
       m->set_qbb(&qbb);
@@ -153,7 +165,8 @@ TEST(SurfroutMpi, DividedGridGivesTheUndividedCells) {
         module->run_substep(date, k);
         omp_set_num_threads(1);
         reference->run_substep(date, k);
-        for (const char* name : {"SurfStorSiltingUp", "directflow", "SurfaceRoutingHead"}) {
+        for (const char* name : {"SurfStorSiltingUp", "directflow", "SurfaceRoutingHead",
+                                 "_CONC_QD_1_", "concstor_tracer_1_SiltingUpModel"}) {
           const grid_matrix gathered = module->gather_grid_copy(module->find_grid(name, 1));
           if (run.rank != 0) continue;
           const grid_matrix& expected = *whole_store[reference->find_grid(name, 1)].grid;

@@ -361,9 +361,10 @@ namespace {
 
 // A tracer of the same concentration in all direct runoff keeps that
 // concentration on the cells and in what reaches the rivers (mixing equal
-// concentrations), for a single-direction and a dividing method.
+// concentrations), for a single-direction and a dividing method and for
+// method 6.
 TEST(SurfroutTracers, UniformConcentrationStaysUniform) {
-  for (int method : {1, 4}) {
+  for (int method : {1, 4, 6}) {
     surfrout_fixture f(6, 8, 100);
     tilted_basin(f);
     grid_matrix& conc_qd = f.add("_CONC_QD_1_", 2.0);
