@@ -16,6 +16,7 @@
 void abflussmodellklasse::time_step(int64_t hour, int64_t day, int64_t month, int64_t year) {
   gather_lake_cells();
   if (rank != 0) {
+    return_lake_tracers();
     scatter_lake_ponding();
     return;
   }

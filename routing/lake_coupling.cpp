@@ -179,8 +179,11 @@ void abflussmodellklasse::scatter_lake_ponding() {
 void abflussmodellklasse::return_lake_tracers() {
   if (lake_switch == 0 || lake_codes_index == 0 || strips == nullptr) return;
   const grid_matrix& mask = *(*store)[lake_codes_index].grid;
+  // Every process takes its own lake cells' concentrations from process 0, so
+  // a divided lake ends the step as the undivided one does.
   for (int t = 1; t <= routed_tracer_count; ++t) {
-    const grid_matrix& copy = lake_tracers[static_cast<size_t>(t)];
+    grid_matrix& copy = lake_tracers[static_cast<size_t>(t)];
+    distribution::scatter_masked(division_view(), copy, mask, lake_cells_per_rank);
     const stack_matrix* stack = (*store)[tracer_storage_index[static_cast<size_t>(t)]].stack;
     if (stack == nullptr) continue;
     for_each_owned_lake_cell(mask, mpi_regions, *strips, nrows, ncols, nodata, rank,

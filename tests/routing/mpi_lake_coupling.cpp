@@ -4,13 +4,15 @@
 // its ponding goes back to the owners. A second module, whose "MPIRegions"
 // gives every cell to process 0, is the undivided reference: contents,
 // "PrecOnLakes", the ponding of every lake cell and the reservoir file must
-// be the same, bit for bit, on 1, 2, 3 and 4 processes.
+// be the same, bit for bit, on 1, 2, 3 and 4 processes, and so must the
+// tracer concentration the lake hands back to every lake cell.
 #include <gtest/gtest.h>
 #include <mpi.h>
 
 #include <sstream>
 
 #include "routing/abfluss_fixture.h"
+#include "settings/tracer_entry.h"
 
 namespace {
 
@@ -29,8 +31,11 @@ struct lake_run {
   routing_zones zones{{1}, {1.0}, 0.18};
   memory_handling mem;
   grid_matrix regions, codes, ponding, maxpond, dem, etr, prec;
+  stack_matrix conc;      // the lake cells' tracer storage, layer 1
+  grid_matrix conc_grid;  // its entry's grid, as a stack entry has one
+  tracer_entry tracers[2];
   std::unique_ptr<abflussmodellklasse> module;
-  subbasin_flow_arrays qg = make_flow_arrays(0, 1);
+  subbasin_flow_arrays qg = make_flow_arrays(1, 1);
   int status = -1;
   bool divided;
   int rank = world_rank();
@@ -64,6 +69,18 @@ struct lake_run {
                            "[elevation_model]", "real_transpiration0", "precipitation"};
     grid_matrix* grids[] = {&regions, &codes, &ponding, &maxpond, &dem, &etr, &prec};
     for (size_t i = 0; i < 7; ++i) f.publish(index++, names[i], grids[i]);
+    // Each lake cell starts with its own concentration, so the lake's mixed
+    // value differs from every cell's.
+    conc = mem.matrix_3d(0, ROWS + 1, 0, 3, 1, ROWS);
+    for (int r = 0; r <= ROWS + 1; ++r)
+      for (int c = 0; c <= 3; ++c) conc[r][c][0] = conc[r][c][1] = lake_cell(r, c) ? r + 2.0 * c : 0;
+    conc_grid = mem.matrix(0, ROWS + 1, 0, 3, ROWS);
+    f.store[index].stack = &conc;
+    f.store[index].grid = &conc_grid;
+    f.store[index].grid_name = "concstor_tracer_1_unsatzon_model";
+    f.store[index].file_name = "conc.asc";
+    tracers[1].name = "cl";
+    tracers[1].statext = "cl";
 
     routing_section s;
     s.descriptions = {"TG 1 (A= 0.18, f= 1)",
@@ -72,7 +89,7 @@ struct lake_run {
                     "[lake_model]\n1 flow control parameter for \n0\n0\n0\n0 readgrids for \n"
                     "[abstraction_rule_reservoir_1]\n2\n0 0\n3600000 100\n");
     module = std::make_unique<abflussmodellklasse>(status, f.diag(), nullptr, 0, "routing_model",
-                                                   &f.store, f.settings, 0, nullptr, zones.view, 0);
+                                                   &f.store, f.settings, 1, tracers, zones.view, 0);
   }
 
   bool owns(int r) const { return divided ? r >= f.settings.first_row && r <= f.settings.last_row : rank == 0; }
@@ -88,12 +105,14 @@ struct lake_run {
       }
   }
 
-  // The ponding of every lake cell as its owner holds it, at process 0.
-  std::vector<double> ponding_at_owners() const {
+  // The ponding (or the tracer concentration) of every lake cell as its
+  // owner holds it, at process 0.
+  std::vector<double> ponding_at_owners(bool tracer = false) const {
     std::vector<double> mine(ROWS * 3, 0.0), all(ROWS * 3, 0.0);
     for (int r = 1; r <= ROWS; ++r)
       for (int c = 1; c <= 3; ++c)
-        if (lake_cell(r, c) && owns(r)) mine[static_cast<size_t>((r - 1) * 3 + c - 1)] = ponding[r][c];
+        if (lake_cell(r, c) && owns(r))
+          mine[static_cast<size_t>((r - 1) * 3 + c - 1)] = tracer ? conc[r][c][1] : ponding[r][c];
     MPI_Reduce(mine.data(), all.data(), ROWS * 3, MPI_DOUBLE, MPI_SUM, 0, MPI_COMM_WORLD);
     return all;
   }
@@ -155,8 +174,14 @@ TEST(LakeCouplingMpi, DividedLakeGivesTheUndividedResults) {
     }
     const std::vector<double> pond_d = divided.ponding_at_owners();
     const std::vector<double> pond_w = whole.ponding_at_owners();
+    const std::vector<double> conc_d = divided.ponding_at_owners(true);
+    const std::vector<double> conc_w = whole.ponding_at_owners(true);
     if (rank == 0) {
       for (size_t i = 0; i < pond_d.size(); ++i) EXPECT_EQ(pond_d[i], pond_w[i]) << i;
+      for (size_t i = 0; i < conc_d.size(); ++i) EXPECT_EQ(conc_d[i], conc_w[i]) << i;
+      // Every lake cell holds the lake's one concentration.
+      EXPECT_EQ(conc_d[2 * 3], conc_d[5 * 3 + 1]);
+      EXPECT_GT(conc_d[2 * 3], 0);
     }
   }
   divided.module->flush_outputs();
