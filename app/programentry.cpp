@@ -4,6 +4,7 @@
 #include <omp.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstdio>
 #include <iostream>
 #include <memory>
@@ -142,6 +143,11 @@ std::string version_text() {
 }
 
 int program_entry(int argc, char** argv) {
+  // A process waiting for another (process 0 reading or writing alone, a
+  // neighbour still computing) gives up its core instead of polling at full
+  // speed, which on a busy machine takes the core from the process waited
+  // for. The launcher's or user's own setting is kept.
+  setenv("OMPI_MCA_mpi_yield_when_idle", "1", 0);
   MPI_Init(&argc, &argv);
   int rank = 0;
   int process_count = 1;

@@ -66,22 +66,40 @@ int band_last(const distribution_view& v) { return std::min(v.last_row, v.nrows)
 
 int message_size(int cells, int levels) { return cells * (levels + 1); }
 
+// Transfers of many runs are all posted first and waited for together, so
+// that no process waits for each run in turn for its partner to be scheduled.
+struct posted_transfers {
+  std::vector<MPI_Request> requests;
+  void send(const double* data, int count, int to, int tag) {
+    requests.emplace_back();
+    MPI_Isend(data, count, MPI_DOUBLE, to, tag, MPI_COMM_WORLD, &requests.back());
+  }
+  void receive(double* data, int count, int from, int tag) {
+    requests.emplace_back();
+    MPI_Irecv(data, count, MPI_DOUBLE, from, tag, MPI_COMM_WORLD, &requests.back());
+  }
+  void wait() {
+    MPI_Waitall(static_cast<int>(requests.size()), requests.data(), MPI_STATUSES_IGNORE);
+  }
+};
+
 }  // namespace
 
 void scatter_grid(const distribution_view& v, grid_matrix& grid) {
   if (!v.distributed()) return;
+  posted_transfers posted;
   if (v.rank == 0) {
     for (int row = 1; row <= v.nrows; ++row)
       for_each_run_all(v, row, false, [&](double value, int col, int count) {
         const int owner = owner_of(value);
-        if (owner > 0) MPI_Send(&grid[row][col], count, MPI_DOUBLE, owner, row, MPI_COMM_WORLD);
+        if (owner > 0) posted.send(&grid[row][col], count, owner, row);
       });
   } else {
     for (int row = band_first(v); row <= band_last(v); ++row)
-      for_each_own_run(v, row, false, [&](int col, int count) {
-        MPI_Recv(&grid[row][col], count, MPI_DOUBLE, 0, row, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
-      });
+      for_each_own_run(v, row, false,
+                       [&](int col, int count) { posted.receive(&grid[row][col], count, 0, row); });
   }
+  posted.wait();
 }
 
 namespace {
@@ -89,38 +107,37 @@ namespace {
 // The owners send their runs of every row to process 0; process 0 receives
 // them into target.
 void gather_runs(const distribution_view& v, const grid_matrix& source, grid_matrix& target) {
+  posted_transfers posted;
   if (v.rank == 0) {
     for (int row = 1; row <= v.nrows; ++row)
       for_each_run_all(v, row, false, [&](double value, int col, int count) {
         const int owner = owner_of(value);
-        if (owner > 0)
-          MPI_Recv(&target[row][col], count, MPI_DOUBLE, owner, row, MPI_COMM_WORLD,
-                   MPI_STATUS_IGNORE);
+        if (owner > 0) posted.receive(&target[row][col], count, owner, row);
       });
   } else {
     for (int row = band_first(v); row <= band_last(v); ++row)
-      for_each_own_run(v, row, false, [&](int col, int count) {
-        MPI_Send(&source[row][col], count, MPI_DOUBLE, 0, row, MPI_COMM_WORLD);
-      });
+      for_each_own_run(v, row, false,
+                       [&](int col, int count) { posted.send(&source[row][col], count, 0, row); });
   }
+  posted.wait();
 }
 
 void gather_stack_runs(const distribution_view& v, const stack_matrix& source, stack_matrix& target,
                        int levels) {
+  posted_transfers posted;
   if (v.rank == 0) {
     for (int row = 1; row <= v.nrows; ++row)
       for_each_run_all(v, row, true, [&](double value, int col, int count) {
         const int owner = owner_of(value);
-        if (owner > 0)
-          MPI_Recv(target[row][col], message_size(count, levels), MPI_DOUBLE, owner, row,
-                   MPI_COMM_WORLD, MPI_STATUS_IGNORE);
+        if (owner > 0) posted.receive(target[row][col], message_size(count, levels), owner, row);
       });
   } else {
     for (int row = band_first(v); row <= band_last(v); ++row)
       for_each_own_run(v, row, true, [&](int col, int count) {
-        MPI_Send(source[row][col], message_size(count, levels), MPI_DOUBLE, 0, row, MPI_COMM_WORLD);
+        posted.send(source[row][col], message_size(count, levels), 0, row);
       });
   }
+  posted.wait();
 }
 
 }  // namespace
@@ -191,21 +208,20 @@ stack_matrix gather_stack_copy(const distribution_view& v, memory_handling& allo
 
 void scatter_stack(const distribution_view& v, stack_matrix& stack, int levels) {
   if (!v.distributed()) return;
+  posted_transfers posted;
   if (v.rank == 0) {
     for (int row = 1; row <= v.nrows; ++row)
       for_each_run_all(v, row, false, [&](double value, int col, int count) {
         const int owner = owner_of(value);
-        if (owner > 0)
-          MPI_Send(stack[row][col], message_size(count, levels), MPI_DOUBLE, owner, row,
-                   MPI_COMM_WORLD);
+        if (owner > 0) posted.send(stack[row][col], message_size(count, levels), owner, row);
       });
   } else {
     for (int row = band_first(v); row <= band_last(v); ++row)
       for_each_own_run(v, row, false, [&](int col, int count) {
-        MPI_Recv(stack[row][col], message_size(count, levels), MPI_DOUBLE, 0, row, MPI_COMM_WORLD,
-                 MPI_STATUS_IGNORE);
+        posted.receive(stack[row][col], message_size(count, levels), 0, row);
       });
   }
+  posted.wait();
 }
 
 namespace {

@@ -19,6 +19,7 @@
 #include "modelbase/gridfile_format.h"
 #include "modelbase/gridfile_holes.h"
 #include "modelbase/gridfile_mpi.h"
+#include "modelbase/gridfile_text_parallel.h"
 #include "modelbase/gridstore.h"
 #include "modelbase/modelobject.h"
 #include "modelbase/textutil.h"
@@ -67,6 +68,7 @@ struct grid_source {
   grid_format format = grid_format::unknown;
   grid_header header;
   std::optional<text_scanner> scanner;  // text grids: header and body
+  long long body_offset = 0;            // text grids: where the cells start
 };
 
 void read_text_header(grid_source& src, const std::string& path) {
@@ -79,6 +81,7 @@ void read_text_header(grid_source& src, const std::string& path) {
     throw file_failure{22, "error reading ascii value #" + std::to_string(read.failed_pair) +
                                " from " + path};
   src.header = header;
+  src.body_offset = src.scanner->consumed();
 }
 
 // Measures no grid can have, and a file too small (or a binary file too
@@ -214,6 +217,7 @@ void fill_holes(DiagStream& diag, const std::string& path, grid_matrix& grid,
 struct header_packet {
   int code = 0;
   int format = 0;
+  long long body_offset = 0;
   double values[6] = {0, 0, 0, 0, 0, 0};
 };
 
@@ -301,6 +305,7 @@ void modelobject::read_grid(const std::string& file_name, grid_matrix& grid, int
       throw_failure(*diag, failure);
     }
     packet.format = static_cast<int>(src.format);
+    packet.body_offset = src.body_offset;
     const auto values = header_values(src.header);
     for (int i = 0; i < 6; ++i) packet.values[i] = values[static_cast<size_t>(i)];
   }
@@ -317,8 +322,13 @@ void modelobject::read_grid(const std::string& file_name, grid_matrix& grid, int
   }
   const auto format = static_cast<grid_format>(packet.format);
 
-  // The rows each process reads or prepares.
+  // The rows each process reads or prepares. Text is parsed by all processes
+  // together whenever several read collectively, into process 0's whole
+  // grid, which then takes the same way as a grid process 0 read alone.
   const bool binary = format == grid_format::binary_double || format == grid_format::binary_single;
+  int processes = 1;
+  MPI_Comm_size(MPI_COMM_WORLD, &processes);
+  const bool text_together = format == grid_format::text && collective && processes > 1;
   const bool parallel = binary && fill_mode == 0 && !keep_full_grid && collective;
   const bool divided = first_row >= 1 && last_row >= first_row && last_row <= nrows;
   const int own_first = divided ? first_row : 1;
@@ -326,13 +336,16 @@ void modelobject::read_grid(const std::string& file_name, grid_matrix& grid, int
   const int band_first = with_halo && own_first > 1 ? own_first - 1 : own_first;
   const int band_last = with_halo && own_last < nrows ? own_last + 1 : own_last;
   const bool whole = rank == 0 && !parallel;
-  const int read_first = whole ? 1 : band_first;
-  const int read_last = whole ? nrows : band_last;
+  const bool nothing = rank != 0 && rows_to_process_0_only;
+  const int read_first = whole ? 1 : nothing ? 1 : band_first;
+  const int read_last = whole ? nrows : nothing ? 0 : band_last;
   if (collective) MPI_Barrier(MPI_COMM_WORLD);
 
   file_failure failure;
   try {
-    if (allocate) {
+    if (nothing) {
+      grid = grid_matrix();
+    } else if (allocate) {
       grid = matrix(read_first, read_last, 1, ncols, whole ? 0 : nrows);
       // Rows this process reads itself are overwritten whole; only rows that
       // receive their own cells from process 0 need nodata elsewhere.
@@ -354,16 +367,23 @@ void modelobject::read_grid(const std::string& file_name, grid_matrix& grid, int
   }
   settle(failure);
 
-  if (parallel) {
+  if (parallel || text_together) {
     if (rank == 0) {
       try {
+        src.scanner.reset();
         close_or_fail(src.file, 23, "error closing grid " + path);
       } catch (const file_failure& f) {
         failure = f;
       }
     }
     settle(failure);
-    settle(read_rows_parallel(path, format, grid, read_first, read_last, ncols));
+    if (binary)
+      settle(read_rows_parallel(path, format, grid, read_first, read_last, ncols));
+    else
+      settle(read_text_body_parallel(path, packet.body_offset, grid, 1, whole ? nrows : 0, nrows,
+                                     ncols));
+  }
+  if (parallel) {
     replace_file_nodata(grid, read_first, read_last, ncols, file_header.nodata, nodata);
   } else if (rank == 0) {
     try {
@@ -372,7 +392,7 @@ void modelobject::read_grid(const std::string& file_name, grid_matrix& grid, int
                    SEEK_SET);
         read_binary_rows(src, path, grid, nrows, ncols);
       } else if (format == grid_format::text) {
-        read_text_rows(src, path, grid, nrows, ncols);
+        if (!text_together) read_text_rows(src, path, grid, nrows, ncols);
       } else {
         read_gif_grid(path, grid, model,
                       gif_georeference{gif_x_origin, gif_y_origin, gif_cellsize, gif_mask},
@@ -397,6 +417,7 @@ void modelobject::read_grid(const std::string& file_name, grid_matrix& grid, int
     settle(failure);
   }
 
+  if (rows_to_process_0_only) return;
   if (!parallel) {
     if (collective) scatter_grid(0, &grid);
     if (rank == 0 && !keep_full_grid) {
@@ -407,4 +428,16 @@ void modelobject::read_grid(const std::string& file_name, grid_matrix& grid, int
     }
   }
   if (with_halo && collective) exchange_halo(0, &grid);
+}
+
+void modelobject::read_grid_to_process_0(const std::string& file_name, grid_matrix& grid,
+                                         bool verbose, double fill_value, bool report_holes) {
+  rows_to_process_0_only = true;
+  try {
+    read_grid(file_name, grid, 0, true, verbose, fill_value, report_holes, true, false, false);
+  } catch (...) {
+    rows_to_process_0_only = false;
+    throw;
+  }
+  rows_to_process_0_only = false;
 }

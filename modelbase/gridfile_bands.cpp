@@ -1,8 +1,9 @@
-// Text grids of a divided grid, formatted where the cells are: formatting
-// the numbers costs far more than moving the text, so every process formats
-// the rows of its band and process 0 only writes the lines in row order. The
-// file is the one process 0 writes from a gathered copy (owners' values,
-// nodata on cells of no process), byte for byte.
+// Text grids of a divided grid, formatted and written where the cells are:
+// every process formats the rows of its band and writes them at their place
+// in the file, which the lengths of all lines give; process 0 adds the header
+// and the rows of no process. The file is the one process 0 writes from a
+// gathered copy (owners' values, nodata on cells of no process), byte for
+// byte.
 //
 // A row is formatted by the lowest-numbered process that owns a cell in it;
 // in a row shared by two bands the other owners first send it their cells.
@@ -11,13 +12,16 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <memory>
 #include <cstdio>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "modelbase/diagstream.h"
 #include "modelbase/gridfile_format.h"
+#include "modelbase/gridfile_mpi.h"
 #include "modelbase/gridstore.h"
 #include "modelbase/modelobject.h"
 #include "modelbase/outputfile.h"
@@ -26,9 +30,8 @@
 
 namespace {
 
-constexpr int SHARED_ROW_TAG_BASE = 0;                 // + row: cells of a shared row
-constexpr int TEXT_TAG = 0;                            // formatted lines to process 0
-constexpr size_t TEXT_PIECE_BYTES = size_t{1} << 26;  // largest piece of text in one message
+constexpr int SHARED_ROW_TAG_BASE = 0;              // + row: cells of a shared row
+constexpr long long WRITE_PIECE_BYTES = 1LL << 30;  // largest write, well inside an int
 
 int owner_at(const grid_matrix& regions, int row, int col) {
   const double v = regions[row][col];
@@ -43,6 +46,13 @@ int formatter_of(const grid_matrix& regions, int row, int ncols) {
     if (owner >= 0 && (lowest < 0 || owner < lowest)) lowest = owner;
   }
   return lowest;
+}
+
+// Whether a cell of row is owned (stops at the first one).
+bool has_owner(const grid_matrix& regions, int row, int ncols) {
+  for (int col = 1; col <= ncols; ++col)
+    if (owner_at(regions, row, col) >= 0) return true;
+  return false;
 }
 
 }  // namespace
@@ -97,7 +107,8 @@ void modelobject::write_text_grid_bands(const std::string& file_name, const grid
   }
   MPI_Waitall(static_cast<int>(requests.size()), requests.data(), MPI_STATUSES_IGNORE);
 
-  // The lines of the rows formatted here, in row order.
+  // The lines of the rows formatted here, in row order, and their lengths.
+  std::vector<long long> line_bytes(static_cast<size_t>(nrows) + 1, 0);
   std::vector<double> values(static_cast<size_t>(ncols) + 1);
   std::string text;
   size_t next_incoming = 0;
@@ -105,6 +116,7 @@ void modelobject::write_text_grid_bands(const std::string& file_name, const grid
   char number[32];
   for (int row = own_first; row <= own_last; ++row) {
     if (formatter[static_cast<size_t>(row)] != rank) continue;
+    const size_t line_start = text.size();
     std::fill(taken.begin(), taken.end(), 0);
     const size_t first_incoming = next_incoming;
     while (next_incoming < incoming.size() && incoming_row[next_incoming] == row) ++next_incoming;
@@ -124,92 +136,129 @@ void modelobject::write_text_grid_bands(const std::string& file_name, const grid
       text.append(number, format_g(number, v));
     }
     text.push_back('\n');
+    line_bytes[static_cast<size_t>(row)] = static_cast<long long>(text.size() - line_start);
   }
 
-  // Process 0 opens the file; everyone learns whether it is written.
+  // Process 0 writes the header and the rows of no process (all nodata).
+  const grid_measures model{ncols, nrows, xllcorner, yllcorner, cellsize, nodata};
+  std::string header_text;
+  std::string empty_line;
+  std::vector<char> nodata_row(static_cast<size_t>(nrows) + 1, 0);
+  if (rank == 0) {
+    header_text = text_grid_header(model);
+    for (int col = 1; col <= ncols; ++col) {
+      if (col > 1) empty_line.push_back('\t');
+      empty_line.append(number, format_g(number, nodata));
+    }
+    empty_line.push_back('\n');
+    for (int row = 1; row <= nrows; ++row)
+      if (!has_owner(regions, row, ncols)) {
+        nodata_row[static_cast<size_t>(row)] = 1;
+        line_bytes[static_cast<size_t>(row)] = static_cast<long long>(empty_line.size());
+      }
+  }
+  // Every line's place in the file: each process wrote the lengths of its own.
+  line_bytes[0] = static_cast<long long>(header_text.size());
+  MPI_Allreduce(MPI_IN_PLACE, line_bytes.data(), nrows + 1, MPI_LONG_LONG, MPI_SUM,
+                MPI_COMM_WORLD);
+  std::vector<long long> line_offset(static_cast<size_t>(nrows) + 2, 0);
+  for (int row = 0; row <= nrows; ++row)
+    line_offset[static_cast<size_t>(row) + 1] =
+        line_offset[static_cast<size_t>(row)] + line_bytes[static_cast<size_t>(row)];
+  const long long file_bytes = line_offset[static_cast<size_t>(nrows) + 1];
+
+  // This process's bytes in file order, as runs.
+  // This process's bytes as pieces of the file: (offset, text). Lines that
+  // follow each other in the file and in memory make one piece.
+  std::vector<std::pair<long long, std::string_view>> pieces;
+  auto put = [&](long long offset, std::string_view bytes) {
+    if (bytes.empty()) return;
+    if (!pieces.empty()) {
+      auto& [last_offset, last] = pieces.back();
+      if (last_offset + static_cast<long long>(last.size()) == offset &&
+          last.data() + last.size() == bytes.data()) {
+        last = std::string_view(last.data(), last.size() + bytes.size());
+        return;
+      }
+    }
+    pieces.emplace_back(offset, bytes);
+  };
+  if (rank == 0) put(0, header_text);
+  size_t text_at = 0;
+  for (int row = 1; row <= nrows; ++row) {
+    const auto length = static_cast<size_t>(line_bytes[static_cast<size_t>(row)]);
+    const long long offset = line_offset[static_cast<size_t>(row)];
+    if (rank == 0 && nodata_row[static_cast<size_t>(row)] != 0) {
+      put(offset, empty_line);
+    } else if (row >= own_first && row <= own_last &&
+               formatter[static_cast<size_t>(row)] == rank) {
+      put(offset, std::string_view(text).substr(text_at, length));
+      text_at += length;
+    }
+  }
+
+  // Process 0 knows the files the run read; it decides the name (empty: not
+  // written) and makes the temporary file all processes write into.
   file_operation_guard guard(sigint_after::arm);
   std::string path;
-  int state[2] = {0, 0};  // {skipped, errno of a failed creation}
-  file_handle file;
-  std::unique_ptr<pending_file> pending;
   if (rank == 0) {
     path = file_name;
     if (output_directory != nullptr) prefix_directory(*output_directory, path);
     path = output_path_sparing_inputs(*diag, store, path, output_directory);
-    if (path.empty()) {
-      state[0] = 1;
-    } else {
-      pending = std::make_unique<pending_file>(path);
-      file.reset(pending->create_stream("w"));
-      if (!file) state[1] = errno != 0 ? errno : EIO;
-    }
   }
-  MPI_Bcast(state, 2, MPI_INT, 0, MPI_COMM_WORLD);
-  if (state[0] != 0) return;
-  if (state[1] != 0) {
-    if (rank == 0)
-      fail_fatal(*diag, 26, "error creating ", path, errno_text(state[1]),
-                 " for writing in text mode.");
-    throw 26;
+  broadcast_string(path);
+  if (path.empty()) return;
+  auto create_error = [&path](const std::string& reason) {
+    return "error creating " + path + reason + " for writing in text mode.";
+  };
+  auto write_error = [&path](const std::string& reason) {
+    return "write error " + path + reason + " ! (18)";
+  };
+  std::optional<pending_file> pending;
+  std::string temporary;
+  file_failure failure;
+  if (rank == 0) {
+    pending.emplace(path);
+    if (pending->create())
+      temporary = pending->temporary();
+    else
+      failure = {26, create_error(errno_text(errno != 0 ? errno : EIO))};
   }
-
-  if (rank != 0) {
-    // Pieces of whole lines; process 0 knows how many lines come from here.
-    size_t start = 0;
-    while (start < text.size()) {
-      size_t end = std::min(text.size(), start + TEXT_PIECE_BYTES);
-      if (end < text.size()) end = text.rfind('\n', end - 1) + 1;
-      if (end <= start) end = text.size();
-      MPI_Send(text.data() + start, static_cast<int>(end - start), MPI_CHAR, 0, TEXT_TAG,
-               MPI_COMM_WORLD);
-      start = end;
-    }
-    return;
-  }
-
-  std::vector<int> all_formatters(static_cast<size_t>(nrows) + 1, -1);
-  for (int row = 1; row <= nrows; ++row)
-    all_formatters[static_cast<size_t>(row)] = formatter_of(regions, row, ncols);
-  const grid_measures model{ncols, nrows, xllcorner, yllcorner, cellsize, nodata};
-  text_writer out(file.get());
-  out.put(text_grid_header(model));
-  std::string empty_line;
-  // The text still to be written of every process; process 0's is its own.
-  std::vector<std::string> pending_text(static_cast<size_t>(process_count));
-  std::vector<size_t> at(static_cast<size_t>(process_count), 0);
-  pending_text[0] = std::move(text);
-  for (int row = 1; row <= nrows; ++row) {
-    const int f = all_formatters[static_cast<size_t>(row)];
-    if (f < 0) {
-      if (empty_line.empty()) {
-        for (int col = 1; col <= ncols; ++col) {
-          if (col > 1) empty_line.push_back('\t');
-          empty_line.append(number, format_g(number, nodata));
-        }
-        empty_line.push_back('\n');
-      }
-      out.put(empty_line);
-      continue;
-    }
-    std::string& source = pending_text[static_cast<size_t>(f)];
-    size_t& from = at[static_cast<size_t>(f)];
-    if (from >= source.size() && f != 0) {
+  broadcast_string(temporary);
+  settle_failures(*diag, failure);
+  MPI_File file;
+  const int opened =
+      MPI_File_open(MPI_COMM_WORLD, temporary.c_str(), MPI_MODE_WRONLY, MPI_INFO_NULL, &file);
+  if (opened != MPI_SUCCESS) failure = {26, create_error(mpi_error_text(opened))};
+  settle_failures(*diag, failure);
+  const int sized = MPI_File_set_size(file, static_cast<MPI_Offset>(file_bytes));
+  if (sized != MPI_SUCCESS) failure = {18, write_error(mpi_error_text(sized))};
+  // Independent writes: every process puts its own lines into the file
+  // itself (a collective write would funnel them through few writers).
+  for (const auto& [offset, piece] : pieces) {
+    const auto length = static_cast<long long>(piece.size());
+    for (long long done = 0; done < length && failure.code == 0;) {
+      const int n = static_cast<int>(std::min(length - done, WRITE_PIECE_BYTES));
       MPI_Status status;
-      MPI_Probe(f, TEXT_TAG, MPI_COMM_WORLD, &status);
-      int count = 0;
-      MPI_Get_count(&status, MPI_CHAR, &count);
-      source.resize(static_cast<size_t>(count));
-      MPI_Recv(source.data(), count, MPI_CHAR, f, TEXT_TAG, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
-      from = 0;
+      int written = 0;
+      int wrote = MPI_File_write_at(file, static_cast<MPI_Offset>(offset + done),
+                                    piece.data() + done, n, MPI_BYTE, &status);
+      if (wrote == MPI_SUCCESS) wrote = MPI_Get_count(&status, MPI_BYTE, &written);
+      if (wrote != MPI_SUCCESS)
+        failure = {18, write_error(mpi_error_text(wrote))};
+      else if (written != n)
+        failure = {18, write_error(": " + std::to_string(written) + " of " + std::to_string(n) +
+                                   " bytes written")};
+      done += n;
     }
-    const size_t end = source.find('\n', from);
-    // Every process sends the whole lines of the rows it formats.
-    if (end == std::string::npos)
-      fail_fatal(*diag, 26, "error creating ", path, " for writing in text mode.");
-    out.put(std::string_view(source).substr(from, end + 1 - from));
-    from = end + 1;
   }
-  finish_text_file(out, file, path, model_header());
-  if (!pending->commit())
-    fail_fatal(*diag, 26, "error creating ", path, errno_text(errno), " for writing in text mode.");
+  const int closed = MPI_File_close(&file);
+  if (closed != MPI_SUCCESS && failure.code == 0)
+    failure = {27, "error closing " + path + mpi_error_text(closed)};
+  if (rank == 0) file_header = model_header();
+  // Every process has closed the file: a failure anywhere removes the
+  // temporary on process 0, success renames it once.
+  settle_failures(*diag, failure);
+  if (rank == 0 && !pending->commit()) failure = {26, create_error(errno_text(errno))};
+  settle_failures(*diag, failure);
 }

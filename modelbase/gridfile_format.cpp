@@ -212,15 +212,16 @@ std::string format_measure(double value) {
 
 text_scanner::text_scanner(std::FILE* file, size_t block_bytes)
     : file_(file), buffer_(block_bytes < 64 ? 64 : block_bytes) {
-  begin_ = end_ = buffer_.data();
+  begin_ = end_ = origin_ = buffer_.data();
 }
 
 text_scanner::text_scanner(std::string_view text)
-    : begin_(text.data()), end_(text.data() + text.size()), at_eof_(true) {}
+    : origin_(text.data()), begin_(text.data()), end_(text.data() + text.size()), at_eof_(true) {}
 
 bool text_scanner::refill() {
   if (at_eof_ || file_ == nullptr) return false;
   const size_t keep = static_cast<size_t>(end_ - begin_);
+  taken_ += begin_ - origin_;
   if (keep > 0 && begin_ != buffer_.data()) std::memmove(buffer_.data(), begin_, keep);
   // A word longer than the buffer makes it grow.
   if (keep == buffer_.size()) buffer_.resize(buffer_.size() * 2);
@@ -229,7 +230,7 @@ bool text_scanner::refill() {
     if (std::ferror(file_)) failed_ = true;
     at_eof_ = true;
   }
-  begin_ = buffer_.data();
+  begin_ = origin_ = buffer_.data();
   end_ = begin_ + keep + got;
   return got > 0;
 }

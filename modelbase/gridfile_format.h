@@ -94,10 +94,15 @@ class text_scanner {
   // The next word as a number; false when there is none or it is no number.
   bool next_number(double& value);
   bool read_failed() const { return failed_; }
+  // Bytes of the input taken by the words read so far (and the white space
+  // before them): where the rest of the input starts.
+  long long consumed() const { return taken_ + (begin_ - origin_); }
 
  private:
   bool refill();
   std::FILE* file_ = nullptr;
+  const char* origin_ = nullptr;  // the input byte taken_ is at origin_
+  long long taken_ = 0;
   std::vector<char> buffer_;
   const char* begin_ = nullptr;
   const char* end_ = nullptr;

@@ -198,6 +198,11 @@ class modelobject : public memory_handling {
   virtual void read_grid(const std::string& file_name, grid_matrix& grid, int fill_mode,
                          bool allocate, bool verbose, double fill_value, bool report_holes,
                          bool keep_full_grid, bool no_distribution, bool with_halo);
+  // As read_grid with fill mode 0 and without distribution, but collective,
+  // so that all processes parse a text file together: process 0 gets the
+  // whole grid, the others an empty one.
+  void read_grid_to_process_0(const std::string& file_name, grid_matrix& grid, bool verbose,
+                              double fill_value, bool report_holes);
   // Writes the whole model grid from the rows grid holds (other rows as
   // nodata); called by process 0. Throws 26, 27, 18.
   virtual void write_grid(const std::string& file_name, const grid_matrix& grid, bool as_text,
@@ -285,6 +290,8 @@ class modelobject : public memory_handling {
   double cellsize = 0;
   double nodata = NODATA;
   const grid_matrix* rel_cell_area = nullptr;  // "RelCellArea"
+  // Set while read_grid_to_process_0 runs.
+  bool rows_to_process_0_only = false;
 
   // Georeference of GIF input images.
   double gif_x_origin = 0;

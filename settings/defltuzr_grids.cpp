@@ -256,20 +256,20 @@ void defaultini::stage_zone_grid_and_division() {
   last_row = nrows;
 
   const int links = find_grid("river_links", 1);
+  // All processes parse the text together; process 0 gets the whole grids.
+  read_grid_to_process_0(*s[1].file_name, own_grid(1), true, s[1].standard.default_value, false);
   if (rank == 0) {
     grid_matrix& zone = own_grid(1);
-    read_grid(*s[1].file_name, zone, 0, true, true, s[1].standard.default_value, false, true,
-              true, true);
     register_grid(1, *s[1].file_name, &zone, nullptr, 0, "[zone_grid]",
                   static_cast<unsigned>(s[1].standard.write_code_as_read), 1, nrows);
     zone_grid = &zone;
-    if (links > 0) {
-      grid_matrix& river = own_grid(links);
-      read_grid(*s[links].file_name, river, 0, true, true, s[links].standard.default_value, true,
-                true, true, true);
-      register_grid(links, *s[links].file_name, &river, nullptr, 0, "river_links",
+  }
+  if (links > 0) {
+    read_grid_to_process_0(*s[links].file_name, own_grid(links), true,
+                           s[links].standard.default_value, true);
+    if (rank == 0)
+      register_grid(links, *s[links].file_name, &own_grid(links), nullptr, 0, "river_links",
                     static_cast<unsigned>(s[links].standard.write_code_as_read), 1, nrows);
-    }
   }
 
   division.create_mpi_regions(*this, ncols, nrows, nodata, cell_counts, halo_send_list,
@@ -291,11 +291,13 @@ void defaultini::stage_zone_table_and_distribution() {
   zone_count = zones_table.zone_count;
   max_zone_code = zones_table.max_zone_code;
 
-  if (rank == 0) {
-    char regions_name[64];
-    std::snprintf(regions_name, sizeof regions_name, "MPIRegions_%d", 0);
+  char regions_name[64];
+  std::snprintf(regions_name, sizeof regions_name, "MPIRegions_%d", 0);
+  // Text is formatted and written by every process for its band.
+  if (write_ascii_grids != 0 && process_count > 1)
+    write_text_grid_bands(regions_name, division.regions);
+  else if (rank == 0)
     write_grid(regions_name, division.regions, write_ascii_grids != 0, write_double_grids != 0);
-  }
 
   const int links = find_grid("river_links", 1);
   if (rank != 0) {

@@ -293,18 +293,25 @@ void mpi_division::create_mpi_regions(modelobject& owner, int ncols, int nrows, 
   if (rank != 0 && !register_three(held_first, held_last, nrows)) status = GRID_STORE_FULL_CODE;
   if (agree_max(status) == GRID_STORE_FULL_CODE) fail_store_full(diag);
 
+  // All rows are posted at once: no process waits row by row for its partner.
+  std::vector<MPI_Request> row_requests;
   if (rank == 0) {
     for (int p = 1; p < processes; ++p) {
       int from = 0;
       int to = 0;
       held(p, from, to);
-      for (int row = from; row <= to; ++row)
-        MPI_Send(&regions[row][1], ncols, MPI_DOUBLE, p, row, MPI_COMM_WORLD);
+      for (int row = from; row <= to; ++row) {
+        row_requests.emplace_back();
+        MPI_Isend(&regions[row][1], ncols, MPI_DOUBLE, p, row, MPI_COMM_WORLD, &row_requests.back());
+      }
     }
   } else {
-    for (int row = held_first; row <= held_last; ++row)
-      MPI_Recv(&regions[row][1], ncols, MPI_DOUBLE, 0, row, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
+    for (int row = held_first; row <= held_last; ++row) {
+      row_requests.emplace_back();
+      MPI_Irecv(&regions[row][1], ncols, MPI_DOUBLE, 0, row, MPI_COMM_WORLD, &row_requests.back());
+    }
   }
+  MPI_Waitall(static_cast<int>(row_requests.size()), row_requests.data(), MPI_STATUSES_IGNORE);
 
   // The runs the transfers walk. A row whose runs do not fit into it cannot be
   // transferred; with one process nothing reads these rows.

@@ -123,6 +123,42 @@ TEST(GridFilesMpi, WithoutDistributionOnlyProcessZeroReads) {
   expect_own_cells(f, grid, false, cell_value, "scattered later");
 }
 
+TEST(GridFilesMpi, TextParsedTogetherGoesWholeToProcessZero) {
+  file_run f;
+  ASSERT_EQ(f.run.code, 0);
+  shared_workdir dir;
+  division_run& d = f.run;
+  const std::string path = dir.path() + "/g.asc";
+  const std::string bad = dir.path() + "/bad.asc";
+  if (d.rank == 0) {
+    d.object.write_grid(path, f.full_grid(), true, false);
+    // The value of row 6, column 3 spoilt: every process stops with the entry
+    // one reader gives.
+    std::string text = read_file(path);
+    size_t at = text.find("nodata_value");
+    for (int line = 0; line < 6; ++line) at = text.find('\n', at) + 1;
+    for (int tab = 0; tab < 2; ++tab) at = text.find('\t', at) + 1;
+    dir_write(bad, text.insert(at, "x"));
+  }
+  MPI_Barrier(MPI_COMM_WORLD);
+  grid_matrix grid;
+  d.object.read_grid_to_process_0(path, grid, false, 0, false);
+  if (d.rank == 0) {
+    for (int r = 1; r <= d.nrows; ++r)
+      for (int c = 1; c <= d.ncols; ++c)
+        EXPECT_EQ(grid[r][c], f.valid(r, c) ? cell_value(r, c) : N) << r << "," << c;
+  } else {
+    EXPECT_TRUE(grid.empty());
+  }
+  grid_matrix spoilt;
+  EXPECT_EQ(thrown_code([&] { d.object.read_grid_to_process_0(bad, spoilt, false, 0, false); }),
+            22);
+  if (d.rank == 0) {
+    EXPECT_TRUE(has_fatal(d.cap, "error reading ascii grid " + bad +
+                                     " in ASCII-Format in row 6, col 3"));
+  }
+}
+
 TEST(GridFilesMpi, HolesFilledByProcessZeroReachTheirOwners) {
   for (bool report : {false, true}) {
     file_run f;
