@@ -9,125 +9,19 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "routing/abfluss.h"
 #include "routing/abfluss_fixture.h"
-#include "soilwater/module_fixture.h"
-#include "soilwater/unsatzon.h"
+#include "routing/surfrout.h"
+#include "routing/surfrout_fixture.h"
+#include "soilwater/unsatzon_basin_fixture.h"
 
 namespace {
 
-constexpr int ROWS = 6;
+constexpr int ROWS = unsatzon_basin::ROWS;
 constexpr int N = 5;
-
-// The unsaturated zone of the step fixture's basin: six rows of three cells
-// in bands over the processes, three travel-time zones, unequal weights.
-struct restart_run {
-  module_fixture f{ROWS};
-  grid_matrix dem, times, area, rain;
-  std::unique_ptr<unsatzonmodellklasse> unsat;
-  int first = 0, last = -1;
-
-  // extra: further sections of the control file.
-  // control_cell: "row column" of the control cell ("0 0": none).
-  explicit restart_run(const std::string& extra = "", const std::string& control_cell = "0 0") {
-    const int rank = world_rank();
-    const int size = world_size();
-    auto owner = [size](int row) { return (row - 1) * size / ROWS; };
-    for (int r = 1; r <= ROWS; ++r)
-      if (owner(r) == rank) {
-        if (first == 0) first = r;
-        last = r;
-      }
-    f.settings.first_row = first;
-    f.settings.last_row = last;
-    dem = f.grids.matrix(1, ROWS, 0, 3, ROWS);
-    for (int r = 1; r <= ROWS; ++r)
-      for (int c = 1; c <= 3; ++c) dem[r][c] = 1000 + 10 * r + c;
-    f.publish(2, "dem", &dem);
-    f.publish_regions();
-    times = f.grids.matrix(1, ROWS, 0, 3, ROWS);
-    area = f.grids.matrix(1, ROWS, 0, 3, ROWS);
-    rain = f.grids.matrix(1, ROWS, 0, 3, ROWS);
-    for (int r = 1; r <= ROWS; ++r)
-      for (int c = 1; c <= 3; ++c) {
-        f.regions[r][c] = owner(r);
-        f.soil_zone_grid[r][c] = c == 3 ? NODATA : 1;
-        times[r][c] = 3600.0 * ((r + 1) / 2);
-        area[r][c] = 0.5 + 0.1 * r + 0.05 * c;
-      }
-    int next = 4 + static_cast<int>(f.inputs.size());  // the first free entry
-    f.publish(next++, "zonegrid_soilmodel", &f.soil_zone_grid);
-    f.publish(next++, "flow_times", &times);
-    f.publish(next++, "RelCellArea", &area);
-    unsatzon_section_text s;
-    s.codes = "1";
-    s.value_rows = {"3", "5", "0.5", "4", "1", "0.1"};
-    s.control_cell = control_cell;
-    f.write_control(s.text() + extra);
-    MPI_Barrier(MPI_COMM_WORLD);
-    int status = -1;
-    unsat = std::make_unique<unsatzonmodellklasse>(status, f.diag(), nullptr, 0, "unsatzon_model",
-                                                   &f.store, f.settings, 2);
-    EXPECT_EQ(status, 0) << f.console();
-    unsat->init_tracers(status, 0, nullptr, nullptr, 0);
-    EXPECT_EQ(status, 0) << f.console();
-    // Behind the module's own entries, which start at the first free one.
-    int free_entry = next;
-    while (f.store[free_entry].grid_name.has_value()) ++free_entry;
-    f.publish(free_entry, "precipitation", &rain);
-    unsat->select_input_grid(false);
-  }
-
-  // Step t with rain that changes from step to step; per step on process
-  // 0: QD, QDd, QI, QIi, QBb, Qg of subbasin 1.
-  void step(int t, std::vector<double>& out) {
-    for (int r = 1; r <= ROWS; ++r)
-      for (int c = 1; c <= 3; ++c) rain[r][c] = (t % 3 == 0 ? 40 : 3) + 5 * r + c + 0.1 * t;
-    const model_date date{2020, 6, 1, t};
-    unsat->begin_step(date);
-    for (int k = 1; k <= 2; ++k) unsat->run_substep(date, k);
-    unsat->end_step(date);
-    const subbasin_flow_arrays* arrays[] = {unsat->get_qd(),   &unsat->get_qdd(), unsat->get_qi(),
-                                            &unsat->get_qii(), unsat->get_qbb(),  unsat->get_qg()};
-    for (const subbasin_flow_arrays* a : arrays) out.push_back((*a)[0][1]);
-  }
-
-  // The module's grids and stacks of the own rows, in store order.
-  std::vector<double> soil_state() const {
-    std::vector<double> values;
-    for (int i = 1; i < GRID_STORE_ENTRIES; ++i) {
-      const grid_entry& e = f.store[i];
-      if (e.stack != nullptr && !e.stack->empty() && e.stack->levels() > 0) {
-        for (int r = first; r <= last; ++r)
-          for (int c = 1; c <= 3; ++c)
-            for (int l = 0; l <= e.stack->levels(); ++l) values.push_back((*e.stack)[r][c][l]);
-      }
-      if (e.grid != nullptr && e.grid->first_row() <= first && e.grid->last_row() >= last) {
-        for (int r = first; r <= last; ++r)
-          for (int c = 1; c <= 3; ++c) values.push_back((*e.grid)[r][c]);
-      }
-    }
-    return values;
-  }
-  void take_soil_state(const std::vector<double>& values) {
-    size_t at = 0;
-    for (int i = 1; i < GRID_STORE_ENTRIES; ++i) {
-      grid_entry& e = f.store[i];
-      if (e.stack != nullptr && !e.stack->empty() && e.stack->levels() > 0) {
-        for (int r = first; r <= last; ++r)
-          for (int c = 1; c <= 3; ++c)
-            for (int l = 0; l <= e.stack->levels(); ++l) (*e.stack)[r][c][l] = values.at(at++);
-      }
-      if (e.grid != nullptr && e.grid->first_row() <= first && e.grid->last_row() >= last) {
-        for (int r = first; r <= last; ++r)
-          for (int c = 1; c <= 3; ++c) (*e.grid)[r][c] = values.at(at++);
-      }
-    }
-    EXPECT_EQ(at, values.size());
-  }
-};
 
 TEST(UnsatzonRestartProcesses, RestartedRunContinuesBitForBit) {
   std::vector<double> continuous, first_half, restarted;
@@ -135,7 +29,7 @@ TEST(UnsatzonRestartProcesses, RestartedRunContinuesBitForBit) {
   std::vector<double> soil;
   flow_time_queues queues_at_end;
   {
-    restart_run a;
+    unsatzon_basin a;
     for (int t = 0; t < N; ++t) a.step(t, first_half);
     a.unsat->write_state(0);
     ASSERT_TRUE(a.unsat->storage_section_written());
@@ -146,7 +40,7 @@ TEST(UnsatzonRestartProcesses, RestartedRunContinuesBitForBit) {
     queues_at_end = a.unsat->get_zone_queues();
   }
   {
-    restart_run b;
+    unsatzon_basin b;
     b.take_soil_state(soil);
     b.f.cd.dir.write("state.txt_" + std::to_string(world_rank()), state);
     b.unsat->read_state();
@@ -173,12 +67,13 @@ TEST(UnsatzonRestartProcesses, RestartedRunContinuesBitForBit) {
 }
 
 // The end of a run on every process: the writers in the application's
-// order (routing, then the unsaturated zone, each appending only behind a
-// section written in this run), and the soil-water report of process 0.
+// order (routing, the unsaturated zone, surface routing, each appending only
+// behind a section written in this run), and the soil-water report of
+// process 0.
 TEST(UnsatzonRestartProcesses, EndOfRunLayoutAndReport) {
   routing_section routing_text;
   routing_text.descriptions = {"TG 1 (A= 1, f= 1)"};
-  restart_run run(routing_text.text(), "1 1");
+  unsatzon_basin run(routing_text.text() + surfrout_section{}.text(), "1 1");
   std::vector<double> out;
   for (int t = 0; t < 3; ++t) run.step(t, out);
   // The control cell (row 1, process 0): every file gets its rows at the
@@ -214,6 +109,34 @@ TEST(UnsatzonRestartProcesses, EndOfRunLayoutAndReport) {
   routing.read_state(run.unsat->get_storage_file_name(), 0);
   routing.set_initialized(1);
   run.unsat->set_initialized(1);
+  // Surface routing over the same bands: no river, nothing silted up, cell
+  // widths that match the relative areas.
+  grid_matrix silted = run.f.grids.matrix(1, ROWS, 0, 3, ROWS);
+  grid_matrix no_river = run.f.grids.matrix(1, ROWS, 0, 3, ROWS);
+  grid_matrix width = run.f.grids.matrix(1, ROWS, 0, 3, ROWS);
+  grid_matrix height = run.f.grids.matrix(1, ROWS, 0, 3, ROWS);
+  for (int r = 1; r <= ROWS; ++r)
+    for (int c = 0; c <= 3; ++c) {
+      silted[r][c] = 0;
+      no_river[r][c] = NODATA;
+      width[r][c] = 100 * run.area[r][c];
+      height[r][c] = 100;
+    }
+  const std::pair<const char*, grid_matrix*> surface_inputs[] = {
+      {"SurfStorSiltingUp", &silted}, {"river_depth", &no_river}, {"river_width", &no_river},
+      {"river_links", &no_river},     {"CellSizeX", &width},      {"CellSizeY", &height}};
+  for (const auto& [name, grid] : surface_inputs)
+    run.f.publish(run.f.store.first_free(1), name, grid);
+  surfaceroutingclass surface(status, run.f.diag(), nullptr, 0, "SurfaceRoutingModel",
+                              &run.f.store, run.f.settings, 2);
+  ASSERT_EQ(status, 0) << run.f.console();
+  surface.init_tracers(status, 0, nullptr, nullptr, 0);
+  ASSERT_EQ(status, 0) << run.f.console();
+  surface.set_qbb(run.unsat->get_qbb());
+  surface.set_kelsqd(run.unsat->get_kelsqd());
+  surface.set_kelsqi(run.unsat->get_kelsqi());
+  surface.read_state(run.unsat->get_storage_file_name(), run.unsat->get_readgrid());
+  surface.set_initialized(1);
   // The test's own mean water of the own cells, weighted, summed at 0.
   int theta_index = 0;
   for (int i = 1; i < GRID_STORE_ENTRIES; ++i)
@@ -232,7 +155,8 @@ TEST(UnsatzonRestartProcesses, EndOfRunLayoutAndReport) {
 
   bool started = false;
   for (teilmodellklasse* m : {static_cast<teilmodellklasse*>(&routing),
-                              static_cast<teilmodellklasse*>(run.unsat.get())}) {
+                              static_cast<teilmodellklasse*>(run.unsat.get()),
+                              static_cast<teilmodellklasse*>(&surface)}) {
     m->end_run(started ? 1 : 0);
     started = started || m->storage_section_written();
   }
@@ -243,6 +167,9 @@ TEST(UnsatzonRestartProcesses, EndOfRunLayoutAndReport) {
     const size_t unsat_at = state.find("[unsatzon_model]\n");
     EXPECT_NE(unsat_at, std::string::npos);
     EXPECT_EQ(state.find("[routing_model]", 1), std::string::npos);
+    const size_t surface_at = state.find("[SurfaceRoutingModel]\n");
+    EXPECT_NE(surface_at, std::string::npos);
+    EXPECT_GT(surface_at, unsat_at);
     const std::string log = read_file(run.f.cd.dir.file("modell_0.log"));
     const std::string label = "mean soil water content for all cells at model-end: ";
     const size_t at = log.find(label);
@@ -251,6 +178,15 @@ TEST(UnsatzonRestartProcesses, EndOfRunLayoutAndReport) {
     EXPECT_NE(log.find("glacierized cells at model-end: 0.000000"), std::string::npos);
   } else {
     EXPECT_EQ(state.rfind("[unsatzon_model]\n", 0), 0U) << state.substr(0, 80);
+    EXPECT_NE(state.find("\n[SurfaceRoutingModel]\n1 (number of subasins)\n"), std::string::npos)
+        << state;
+    EXPECT_EQ(state.find("[routing_model]"), std::string::npos);
+  }
+  // Each section once, on every process.
+  for (const char* section : {"[unsatzon_model]", "[SurfaceRoutingModel]"}) {
+    const size_t at = state.find(section);
+    EXPECT_NE(at, std::string::npos) << section;
+    EXPECT_EQ(state.find(section, at + 1), std::string::npos) << section;
   }
   MPI_Barrier(MPI_COMM_WORLD);
 }
