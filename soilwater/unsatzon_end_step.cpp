@@ -5,6 +5,7 @@
 // outflow). Then the step's statistics rows, output grids and tracer
 // concentrations.
 #include <string>
+#include <vector>
 
 #include "modelbase/diagstream.h"
 #include "modelbase/gridstore.h"
@@ -134,17 +135,47 @@ void unsatzonmodellklasse::end_step_tracers() {
   const soil_table_t& soils = *modelobject::settings().soil_table;
   const grid_matrix& soil_types = *links["soil_types"];
   const stack_matrix& theta = own["theta"].stack;
+  // Looked up here: the map is not to be touched from the threads.
+  std::vector<own_grid*> storages(static_cast<size_t>(T) + 1, nullptr);
+  std::vector<char> evaporating(static_cast<size_t>(T) + 1, 0);
   for (int t = 1; t <= T; ++t) {
-    const bool evaporating = tracer_list[t].evaporating == 1;
-    own_grid& storage = own["concstor_tracer_" + std::to_string(t) + "_" + name];
-    for (int r = first_row; r <= last_row; ++r)
+    storages[static_cast<size_t>(t)] = &own["concstor_tracer_" + std::to_string(t) + "_" + name];
+    evaporating[static_cast<size_t>(t)] = tracer_list[t].evaporating == 1 ? 1 : 0;
+  }
+  // Every cell's values depend on that cell alone, so the rows may go to
+  // any thread. A row's own cells, water contents and thicknesses are found
+  // once for all tracers; then each tracer's row is passed in turn.
+#pragma omp parallel
+  {
+    std::vector<int> cols;
+    std::vector<double> top_theta, thickness;
+#pragma omp for schedule(static)
+    for (int r = first_row; r <= last_row; ++r) {
+      cols.clear();
+      top_theta.clear();
+      thickness.clear();
       for (int c = 1; c <= ncols; ++c) {
         if (!own_cell(r, c)) continue;
-        storage.grid[r][c] = top_layer_tracer_value(
-            evaporating, storage.stack[r][c][1], theta[r][c][1],
-            soils[static_cast<size_t>(soil_types[r][c])].thickness[1]);
+        cols.push_back(c);
+        top_theta.push_back(theta[r][c][1]);
+        thickness.push_back(soils[static_cast<size_t>(soil_types[r][c])].thickness[1]);
       }
-    output_grid(storage.index, 1, 0);
+      if (cols.empty()) continue;
+      for (size_t t = 1; t < storages.size(); ++t) {
+        const bool evaporates = evaporating[t] != 0;
+        double* const grid_row = storages[t]->grid[r];
+        double* const* const stack_row = storages[t]->stack[r];
+        for (size_t i = 0; i < cols.size(); ++i) {
+          const int c = cols[i];
+          grid_row[c] =
+              top_layer_tracer_value(evaporates, stack_row[c][1], top_theta[i], thickness[i]);
+        }
+      }
+    }
+  }
+  // Outputs and statistics rows tracer by tracer, in the order they had.
+  for (int t = 1; t <= T; ++t) {
+    output_grid(storages[static_cast<size_t>(t)]->index, 1, 0);
     module_tracer& tracer = tracers[static_cast<size_t>(t)];
     const size_t ti = static_cast<size_t>(t);
     for (int s = 1; s <= n; ++s) {

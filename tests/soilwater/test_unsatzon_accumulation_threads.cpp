@@ -4,8 +4,9 @@
 // changed, and two tracers (one evaporating). The same run on 1 and on 4
 // threads must leave, after every call, the same zone queues of water and
 // tracers and the same statistics records, and after every step the same
-// runoff of every subbasin and tracer and the same statistics rows, bit for
-// bit: the sums may not depend on how the rows fall on the threads.
+// runoff of every subbasin and tracer, the same statistics rows and the same
+// top-layer tracer grids, bit for bit: the sums may not depend on how the
+// rows fall on the threads.
 #include <gtest/gtest.h>
 #include <omp.h>
 
@@ -24,9 +25,10 @@ constexpr int SUBSTEPS = 2;
 constexpr int TRACERS = 2;
 
 struct run_values {
-  std::vector<double> queues, records, runoff, rows;
+  std::vector<double> queues, records, runoff, rows, top_values;
   double direct_sum = 0;  // water that reached the direct-runoff queues
   double tracer_base = 0;  // tracer mass in the tracers' base-flow records
+  int evaporating_mismatches = 0;  // cells whose top value is not the stored one
   int glacier_cells = 0;
 };
 
@@ -132,6 +134,20 @@ run_values run_on_threads(int threads) {
         for (size_t b = 1; b <= 3; ++b) out.runoff.push_back((*a)[t][b]);
     for (size_t b = 1; b <= 3; ++b)
       for (size_t t = 1; t <= TRACERS; ++t) out.tracer_base += (*unsat.get_qbb())[t][b];
+    // The tracers' top-layer grids of the step, formed on the threads.
+    for (int t = 1; t <= TRACERS; ++t) {
+      const grid_entry& e = f.store[unsat.find_grid("concstor_tracer_" + std::to_string(t) +
+                                                    "_unsatzon_model")];
+      for (int r = 1; r <= ROWS; ++r)
+        for (int c = 1; c <= 3; ++c) {
+          if (f.soil_zone_grid[r][c] == NODATA) continue;
+          const double top = (*e.grid)[r][c];
+          out.top_values.push_back(top);
+          // An evaporating tracer's value is its top layer's as stored.
+          if (list[static_cast<size_t>(t)].evaporating == 1 && top != (*e.stack)[r][c][1])
+            ++out.evaporating_mismatches;
+        }
+    }
     for (int w = 0; w < static_cast<int>(us::count); ++w) {
       const zonalstatistic* st = unsat.get_statistic(static_cast<us>(w));
       if (st == nullptr || st->off()) continue;
@@ -164,10 +180,15 @@ TEST(UnsatzonAccumulationThreads, OneAndFourThreadsGiveTheSameSumsBitForBit) {
   ASSERT_EQ(one.records.size(), four.records.size());
   ASSERT_EQ(one.runoff.size(), four.runoff.size());
   ASSERT_EQ(one.rows.size(), four.rows.size());
+  ASSERT_EQ(one.top_values.size(), four.top_values.size());
+  ASSERT_FALSE(one.top_values.empty());
+  EXPECT_EQ(one.evaporating_mismatches, 0);
+  EXPECT_EQ(four.evaporating_mismatches, 0);
   EXPECT_EQ(differing(one.queues, four.queues), 0u);
   EXPECT_EQ(differing(one.records, four.records), 0u);
   EXPECT_EQ(differing(one.runoff, four.runoff), 0u);
   EXPECT_EQ(differing(one.rows, four.rows), 0u);
+  EXPECT_EQ(differing(one.top_values, four.top_values), 0u);
 }
 
 }  // namespace
