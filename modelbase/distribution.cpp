@@ -153,7 +153,7 @@ grid_matrix gather_grid_copy(const distribution_view& v, memory_handling& alloc,
   if (v.regions == nullptr) return v.rank == 0 ? grid.clone() : grid_matrix();
   grid_matrix copy;
   if (v.rank == 0) {
-    copy = alloc.matrix(1, v.nrows, 1, v.ncols, 0);
+    copy = alloc.matrix_for_overwrite(1, v.nrows, 1, v.ncols, 0);
     const grid_matrix& regions = *v.regions;
     for (int row = 1; row <= v.nrows; ++row) {
       const double* own = grid[row];

@@ -7,6 +7,7 @@
 // it) instead of waiting in a transfer for a process that has given up.
 #include <mpi.h>
 
+#include <bit>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -110,6 +111,14 @@ void read_binary_header(grid_source& src, const std::string& path) {
 void read_binary_rows(grid_source& src, const std::string& path, grid_matrix& grid, int nrows,
                       int ncols) {
   const size_t size = value_bytes(src.format);
+  if (std::endian::native == std::endian::little && src.format == grid_format::binary_double) {
+    // The file's values are the grid's: straight into the rows.
+    for (int row = 1; row <= nrows; ++row)
+      if (std::fread(grid[row] + 1, size, static_cast<size_t>(ncols), src.file.get()) !=
+          static_cast<size_t>(ncols))
+        throw file_failure{22, "error reading double grid " + path};
+    return;
+  }
   std::vector<unsigned char> row_bytes(static_cast<size_t>(ncols) * size);
   for (int row = 1; row <= nrows; ++row) {
     if (std::fread(row_bytes.data(), size, static_cast<size_t>(ncols), src.file.get()) !=
@@ -144,6 +153,25 @@ file_failure read_rows_parallel(const std::string& path, grid_format format, gri
   const long long row_bytes = static_cast<long long>(ncols) * size;
   const int rows_per_piece =
       static_cast<int>(std::max(1LL, READ_PIECE_BYTES / std::max(1LL, row_bytes)));
+  if constexpr (std::endian::native == std::endian::little) {
+    // Little-endian doubles are already the grid's values: each row goes
+    // straight into its place, with no buffer and no decoding.
+    if (format == grid_format::binary_double) {
+      for (int row = first; row <= last; ++row) {
+        const long long offset =
+            ((static_cast<long long>(row) - 1) * ncols + BINARY_HEADER_COUNT) * size;
+        if (mpi_read_at(file, offset, reinterpret_cast<unsigned char*>(grid[row] + 1),
+                        row_bytes) != row_bytes) {
+          failure = {22, "error reading double grid " + path};
+          break;
+        }
+      }
+      const int closed = MPI_File_close(&file);
+      if (closed != MPI_SUCCESS && failure.code == 0)
+        failure = {23, "error closing grid " + path + mpi_error_text(closed)};
+      return failure;
+    }
+  }
   std::vector<unsigned char> piece;
   for (int row = first; row <= last && failure.code == 0; row += rows_per_piece) {
     const int rows = std::min(rows_per_piece, last - row + 1);
@@ -346,7 +374,11 @@ void modelobject::read_grid(const std::string& file_name, grid_matrix& grid, int
     if (nothing) {
       grid = grid_matrix();
     } else if (allocate) {
-      grid = matrix(read_first, read_last, 1, ncols, whole ? 0 : nrows);
+      // Every cell of the rows is written below: read from a text or binary
+      // file, or nodata. A GIF image need not cover the whole grid.
+      const bool overwritten = format == grid_format::text || binary || (!parallel && !whole);
+      grid = overwritten ? matrix_for_overwrite(read_first, read_last, 1, ncols, whole ? 0 : nrows)
+                         : matrix(read_first, read_last, 1, ncols, whole ? 0 : nrows);
       // Rows this process reads itself are overwritten whole; only rows that
       // receive their own cells from process 0 need nodata elsewhere.
       if (!parallel && !whole)
@@ -421,7 +453,7 @@ void modelobject::read_grid(const std::string& file_name, grid_matrix& grid, int
   if (!parallel) {
     if (collective) scatter_grid(0, &grid);
     if (rank == 0 && !keep_full_grid) {
-      grid_matrix band = matrix(band_first, band_last, 1, ncols, nrows);
+      grid_matrix band = matrix_for_overwrite(band_first, band_last, 1, ncols, nrows);
       for (int row = band_first; row <= band_last; ++row)
         std::copy(grid[row] + 1, grid[row] + ncols + 1, band[row] + 1);
       grid = std::move(band);

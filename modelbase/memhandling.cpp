@@ -55,7 +55,8 @@ grid_matrix grid_matrix::clone() const {
   const size_t row_len = static_cast<size_t>(last_col_) + 1;
   int row = first_row_;
   for (int k : chunk_rows_) {
-    auto chunk = std::make_unique<double[]>(static_cast<size_t>(k) * row_len);
+    // Every value is copied below.
+    auto chunk = std::make_unique_for_overwrite<double[]>(static_cast<size_t>(k) * row_len);
     for (int i = 0; i < k; ++i) {
       double* dst = chunk.get() + static_cast<size_t>(i) * row_len;
       std::copy(rows_[static_cast<size_t>(row + i)], rows_[static_cast<size_t>(row + i)] + row_len,
@@ -106,7 +107,9 @@ grid_matrix memory_handling::matrix(int first_row, int last_row, int /*first_col
   for (int k : m.chunk_rows_) {
     std::unique_ptr<double[]> chunk;
     try {
-      chunk = std::make_unique<double[]>(static_cast<size_t>(k) * row_len);
+      const size_t count = static_cast<size_t>(k) * row_len;
+      chunk = skip_zero_fill ? std::make_unique_for_overwrite<double[]>(count)
+                             : std::make_unique<double[]>(count);
     } catch (const std::bad_alloc&) {
       fail_fatal(*diag, 1, "memory allocation error 2 in matrix()");
     }
@@ -115,6 +118,22 @@ grid_matrix memory_handling::matrix(int first_row, int last_row, int /*first_col
     m.chunks_.push_back(std::move(chunk));
     row += k;
   }
+  return m;
+}
+
+grid_matrix memory_handling::matrix_for_overwrite(int first_row, int last_row, int first_col,
+                                                 int last_col, int total_rows) {
+  skip_zero_fill = true;
+  grid_matrix m;
+  try {
+    m = matrix(first_row, last_row, first_col, last_col, total_rows);
+  } catch (...) {
+    skip_zero_fill = false;
+    throw;
+  }
+  skip_zero_fill = false;
+  // Column 0 lies outside the grid and is written by no caller.
+  for (int row = first_row; row <= last_row; ++row) m[row][0] = 0.0;
   return m;
 }
 

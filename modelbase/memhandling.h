@@ -26,6 +26,10 @@ class memory_handling {
   virtual void free_matrix_3d(stack_matrix& m, int first_row, int last_row);
   virtual grid_matrix matrix(int first_row, int last_row, int first_col, int last_col,
                              int total_rows);
+  // As matrix, for a caller that writes columns 1..last_col of every row
+  // first..last itself before reading any: those cells are not zeroed first.
+  grid_matrix matrix_for_overwrite(int first_row, int last_row, int first_col, int last_col,
+                                   int total_rows);
   virtual void free_matrix(grid_matrix& m, int first_row, int last_row, int first_col,
                            int last_col);
   virtual std::vector<std::byte> checked_calloc(int size, unsigned code);
@@ -53,6 +57,7 @@ class memory_handling {
 
  protected:
   int initialized_flag = 0;
+  bool skip_zero_fill = false;  // set by matrix_for_overwrite around matrix
   DiagStream* diag = nullptr;
   std::string name;
 };

@@ -215,7 +215,7 @@ void defaultini::read_grid_header(int& cols, int& rows, double& xll, double& yll
 grid_matrix& settings_part::create_grid(int index, const std::string& file_name,
                                         const std::string& grid_name, int first, int last) const {
   grid_matrix& grid = own_grid(index);
-  grid = settings.matrix(first, last, 1, ncols(), nrows());
+  grid = settings.matrix_for_overwrite(first, last, 1, ncols(), nrows());
   for (int r = first; r <= last; ++r) std::fill(grid[r] + 1, grid[r] + ncols() + 1, nodata());
   settings.register_grid(index, file_name, &grid, nullptr, 0, grid_name, 0, first, last);
   return grid;
