@@ -31,7 +31,6 @@
 namespace {
 
 constexpr int SHARED_ROW_TAG_BASE = 0;              // + row: cells of a shared row
-constexpr long long WRITE_PIECE_BYTES = 1LL << 30;  // largest write, well inside an int
 
 int owner_at(const grid_matrix& regions, int row, int col) {
   const double v = regions[row][col];
@@ -208,50 +207,15 @@ void modelobject::write_text_grid_bands(const std::string& file_name, const grid
   }
   broadcast_string(path);
   if (path.empty()) return;
-  auto create_error = [&path](const std::string& reason) {
-    return "error creating " + path + reason + " for writing in text mode.";
-  };
-  auto write_error = [&path](const std::string& reason) {
-    return "write error " + path + reason + " ! (18)";
-  };
   std::optional<pending_file> pending;
-  std::string temporary;
+  if (rank == 0) pending.emplace(path);
   file_failure failure;
-  if (rank == 0) {
-    pending.emplace(path);
-    if (pending->create())
-      temporary = pending->temporary();
-    else
-      failure = {26, create_error(errno_text(errno != 0 ? errno : EIO))};
-  }
-  broadcast_string(temporary);
-  settle_failures(*diag, failure);
-  MPI_File file;
-  const int opened =
-      MPI_File_open(MPI_COMM_WORLD, temporary.c_str(), MPI_MODE_WRONLY, MPI_INFO_NULL, &file);
-  if (opened != MPI_SUCCESS) failure = {26, create_error(mpi_error_text(opened))};
-  settle_failures(*diag, failure);
-  const int sized = MPI_File_set_size(file, static_cast<MPI_Offset>(file_bytes));
-  if (sized != MPI_SUCCESS) failure = {18, write_error(mpi_error_text(sized))};
+  MPI_File file = open_shared_temporary(*diag, path, "text", pending ? &*pending : nullptr,
+                                        file_bytes, failure);
   // Independent writes: every process puts its own lines into the file
   // itself (a collective write would funnel them through few writers).
-  for (const auto& [offset, piece] : pieces) {
-    const auto length = static_cast<long long>(piece.size());
-    for (long long done = 0; done < length && failure.code == 0;) {
-      const int n = static_cast<int>(std::min(length - done, WRITE_PIECE_BYTES));
-      MPI_Status status;
-      int written = 0;
-      int wrote = MPI_File_write_at(file, static_cast<MPI_Offset>(offset + done),
-                                    piece.data() + done, n, MPI_BYTE, &status);
-      if (wrote == MPI_SUCCESS) wrote = MPI_Get_count(&status, MPI_BYTE, &written);
-      if (wrote != MPI_SUCCESS)
-        failure = {18, write_error(mpi_error_text(wrote))};
-      else if (written != n)
-        failure = {18, write_error(": " + std::to_string(written) + " of " + std::to_string(n) +
-                                   " bytes written")};
-      done += n;
-    }
-  }
+  for (const auto& [offset, piece] : pieces)
+    mpi_write_at(file, offset, piece.data(), static_cast<long long>(piece.size()), path, failure);
   const int closed = MPI_File_close(&file);
   if (closed != MPI_SUCCESS && failure.code == 0)
     failure = {27, "error closing " + path + mpi_error_text(closed)};
@@ -259,6 +223,7 @@ void modelobject::write_text_grid_bands(const std::string& file_name, const grid
   // Every process has closed the file: a failure anywhere removes the
   // temporary on process 0, success renames it once.
   settle_failures(*diag, failure);
-  if (rank == 0 && !pending->commit()) failure = {26, create_error(errno_text(errno))};
+  if (rank == 0 && !pending->commit())
+    failure = {26, output_create_error(path, "text", errno_text(errno))};
   settle_failures(*diag, failure);
 }

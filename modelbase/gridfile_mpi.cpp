@@ -1,9 +1,12 @@
 #include "modelbase/gridfile_mpi.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 
 #include "modelbase/diagstream.h"
+#include "modelbase/modelobject.h"
+#include "modelbase/outputfile.h"
 
 namespace {
 
@@ -133,4 +136,54 @@ bool mpi_write_runs(MPI_File file, long long data_start, const byte_runs& runs,
   }
   if (own_type) MPI_Type_free(&view);
   return ok;
+}
+
+std::string output_create_error(const std::string& path, const std::string& mode,
+                                const std::string& reason) {
+  return "error creating " + path + reason + " for writing in " + mode + " mode.";
+}
+
+std::string output_write_error(const std::string& path, const std::string& reason) {
+  return "write error " + path + reason + " ! (18)";
+}
+
+MPI_File open_shared_temporary(DiagStream& diag, const std::string& path,
+                               const std::string& mode, pending_file* pending, long long bytes,
+                               file_failure& failure) {
+  std::string temporary;
+  if (pending != nullptr) {
+    if (pending->create())
+      temporary = pending->temporary();
+    else
+      failure = {26, output_create_error(path, mode, errno_text(errno != 0 ? errno : EIO))};
+  }
+  broadcast_string(temporary);
+  settle_failures(diag, failure);
+  MPI_File file;
+  const int opened =
+      MPI_File_open(MPI_COMM_WORLD, temporary.c_str(), MPI_MODE_WRONLY, MPI_INFO_NULL, &file);
+  if (opened != MPI_SUCCESS) failure = {26, output_create_error(path, mode, mpi_error_text(opened))};
+  settle_failures(diag, failure);
+  const int sized = MPI_File_set_size(file, static_cast<MPI_Offset>(bytes));
+  if (sized != MPI_SUCCESS) failure = {18, output_write_error(path, mpi_error_text(sized))};
+  return file;
+}
+
+void mpi_write_at(MPI_File file, long long offset, const void* data, long long bytes,
+                  const std::string& path, file_failure& failure) {
+  const auto* from = static_cast<const char*>(data);
+  for (long long done = 0; done < bytes && failure.code == 0;) {
+    const int n = static_cast<int>(std::min(bytes - done, IO_PIECE));
+    MPI_Status status;
+    int written = 0;
+    int wrote = MPI_File_write_at(file, static_cast<MPI_Offset>(offset + done),
+                                  const_cast<char*>(from + done), n, MPI_BYTE, &status);
+    if (wrote == MPI_SUCCESS) wrote = MPI_Get_count(&status, MPI_BYTE, &written);
+    if (wrote != MPI_SUCCESS)
+      failure = {18, output_write_error(path, mpi_error_text(wrote))};
+    else if (written != n)
+      failure = {18, output_write_error(path, ": " + std::to_string(written) + " of " +
+                                                  std::to_string(n) + " bytes written")};
+    done += n;
+  }
 }

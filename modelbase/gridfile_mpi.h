@@ -11,6 +11,7 @@
 #include <vector>
 
 class DiagStream;
+class pending_file;
 
 // A failure of a file operation: the code and the text of its entry after
 // "FATAL: " (empty when the entry has been written already).
@@ -46,3 +47,23 @@ using byte_runs = std::vector<std::pair<long long, long long>>;
 // a write failed on this process, with reason (": " and what failed) set.
 bool mpi_write_runs(MPI_File file, long long data_start, const byte_runs& runs,
                     const std::vector<unsigned char>& buffer, std::string& reason);
+
+// The entries of an output file that cannot be made or opened (code 26,
+// mode "text" or "binary") and of one that cannot be written (code 18).
+std::string output_create_error(const std::string& path, const std::string& mode,
+                                const std::string& reason);
+std::string output_write_error(const std::string& path, const std::string& reason);
+
+// Collective: process 0 makes the temporary of pending (the others pass
+// none), every process opens it for writing, and it gets its whole length of
+// bytes. A failure to make or open it is settled on all processes (26); a
+// failure to size it is left in failure (18).
+MPI_File open_shared_temporary(DiagStream& diag, const std::string& path,
+                               const std::string& mode, pending_file* pending, long long bytes,
+                               file_failure& failure);
+
+// Independent: writes bytes at offset in pieces of int counts. Does nothing
+// when failure holds one already; sets it (18) when a write fails or falls
+// short.
+void mpi_write_at(MPI_File file, long long offset, const void* data, long long bytes,
+                  const std::string& path, file_failure& failure);

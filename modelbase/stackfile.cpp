@@ -331,46 +331,17 @@ void modelobject::write_stack(const std::string& file_name, const stack_matrix& 
   if (rank == 0) path = output_path_sparing_inputs(*diag, store, path, output_directory);
   broadcast_string(path);
   if (path.empty()) return;
-  // The entries with their reason (errno's or the message-passing layer's).
-  auto create_error = [&path](const std::string& reason) {
-    return "error creating " + path + reason + " for writing in binary mode.";
-  };
-  auto write_error = [&path](const std::string& reason) {
-    return "write error " + path + reason + " ! (18)";
-  };
   std::optional<pending_file> pending;
-  std::string temporary;
+  if (rank == 0) pending.emplace(path);
   file_failure failure;
-  if (rank == 0) {
-    pending.emplace(path);
-    if (pending->create())
-      temporary = pending->temporary();
-    else
-      failure = {26, create_error(errno_text(errno))};
-  }
-  broadcast_string(temporary);
-  settle_failures(*diag, failure);
-  MPI_File file;
-  const int opened =
-      MPI_File_open(MPI_COMM_WORLD, temporary.c_str(), MPI_MODE_WRONLY, MPI_INFO_NULL, &file);
-  if (opened != MPI_SUCCESS) failure = {26, create_error(mpi_error_text(opened))};
-  settle_failures(*diag, failure);
   // The file gets its whole length, whichever cells each process writes.
-  const int sized =
-      MPI_File_set_size(file, header_bytes + static_cast<long long>(nrows) * ncols * cell_bytes);
-  if (sized != MPI_SUCCESS) failure = {18, write_error(mpi_error_text(sized))};
-  if (rank == 0 && failure.code == 0) {
+  MPI_File file = open_shared_temporary(*diag, path, "binary", pending ? &*pending : nullptr,
+                                        header_bytes + static_cast<long long>(nrows) * ncols *
+                                                           cell_bytes,
+                                        failure);
+  if (rank == 0) {
     const std::vector<unsigned char> head = encode_binary_header(header, format);
-    MPI_Status status;
-    int written = 0;
-    int wrote =
-        MPI_File_write_at(file, 0, head.data(), static_cast<int>(head.size()), MPI_BYTE, &status);
-    if (wrote == MPI_SUCCESS) wrote = MPI_Get_count(&status, MPI_BYTE, &written);
-    if (wrote != MPI_SUCCESS)
-      failure = {18, write_error(mpi_error_text(wrote))};
-    else if (written != static_cast<int>(head.size()))
-      failure = {18, write_error(": " + std::to_string(written) + " of " +
-                                 std::to_string(head.size()) + " bytes written")};
+    mpi_write_at(file, 0, head.data(), static_cast<long long>(head.size()), path, failure);
   }
 
   // The cells this process writes, in file order, merged into runs.
@@ -410,7 +381,7 @@ void modelobject::write_stack(const std::string& file_name, const stack_matrix& 
   }
   std::string reason;
   if (!mpi_write_runs(file, header_bytes, runs, buffer, reason) && failure.code == 0)
-    failure = {18, write_error(reason)};
+    failure = {18, output_write_error(path, reason)};
   const int closed = MPI_File_close(&file);
   if (closed != MPI_SUCCESS && failure.code == 0)
     failure = {27, "error closing " + path + mpi_error_text(closed)};
@@ -418,6 +389,7 @@ void modelobject::write_stack(const std::string& file_name, const stack_matrix& 
   // Every process has closed the file here: a failure anywhere removes the
   // temporary on process 0 (with pending), success renames it once.
   settle_failures(*diag, failure);
-  if (rank == 0 && !pending->commit()) failure = {26, create_error(errno_text(errno))};
+  if (rank == 0 && !pending->commit())
+    failure = {26, output_create_error(path, "binary", errno_text(errno))};
   settle_failures(*diag, failure);
 }
