@@ -457,18 +457,22 @@ void unsatzonmodellklasse::soil_column_step(int64_t hour, int64_t day, int64_t m
                                      static_cast<int>(year), heat_in.t_air);
                 in.heat = &heat_in;
               }
-              for (int k = 1; k <= veg; ++k)
-                landuse_codes[static_cast<size_t>(k)] =
-                    value(g.landuse[static_cast<size_t>(k)], r, c, nodata);
-              const DumpCell dump_cell{r,
-                                       c,
-                                       soil_type,
-                                       landuse_codes.data(),
-                                       static_cast<int>(hour),
-                                       static_cast<int>(day),
-                                       static_cast<int>(month),
-                                       static_cast<int>(year)};
-              in.dump_cell = &dump_cell;
+              // What a dump file names of the cell; only dumps read it.
+              DumpCell dump_cell;
+              if (g.dump.dumpmode) {
+                for (int k = 1; k <= veg; ++k)
+                  landuse_codes[static_cast<size_t>(k)] =
+                      value(g.landuse[static_cast<size_t>(k)], r, c, nodata);
+                dump_cell = DumpCell{r,
+                                     c,
+                                     soil_type,
+                                     landuse_codes.data(),
+                                     static_cast<int>(hour),
+                                     static_cast<int>(day),
+                                     static_cast<int>(month),
+                                     static_cast<int>(year)};
+                in.dump_cell = &dump_cell;
+              }
               iteration_log_context log{r, c, hour, day, month, rank == 0, diag};
               in.long_iteration = log_long_iteration;
               in.long_iteration_context = &log;
