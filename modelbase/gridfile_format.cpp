@@ -8,6 +8,7 @@
 #include <charconv>
 #include <climits>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
@@ -192,9 +193,114 @@ bool parse_number(std::string_view word, double& value) {
   return true;
 }
 
+namespace {
+
+constexpr double POWERS_OF_TEN[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                    1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                    1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// a x 10^k with a few roundings at most (each power up to 1e22 is exact).
+double scale_by_power_of_ten(double a, int k) {
+  while (k > 22) {
+    a *= 1e22;
+    k -= 22;
+  }
+  while (k < -22) {
+    a /= 1e22;
+    k += 22;
+  }
+  return k >= 0 ? a * POWERS_OF_TEN[k] : a / POWERS_OF_TEN[-k];
+}
+
+// The six significant digits of a (> 0, normal) rounded to nearest, as
+// digits in [100000, 999999] and the decimal exponent of the first digit.
+// The scaled value carries a relative error of a few units in the last
+// place (below 1e-9 at six digits), so it decides the rounding unless it
+// lies within 1e-6 of half a unit; then false (an exact formatter decides).
+bool six_significant_digits(double a, std::uint32_t& digits, int& exponent) {
+  int binary_exponent = 0;
+  std::frexp(a, &binary_exponent);
+  // floor(log10(a)) or one less.
+  int e = static_cast<int>(std::floor((binary_exponent - 1) * 0.30102999566398120));
+  double scaled = scale_by_power_of_ten(a, 5 - e);
+  if (scaled >= 1e6) {
+    ++e;
+    scaled = scale_by_power_of_ten(a, 5 - e);
+  }
+  const auto whole = static_cast<std::uint32_t>(scaled);
+  const double fraction = scaled - whole;
+  if (std::fabs(fraction - 0.5) < 1e-6) return false;
+  digits = whole + (fraction > 0.5 ? 1 : 0);
+  if (digits >= 1000000) {
+    digits /= 10;
+    ++e;
+  }
+  if (digits < 100000) return false;  // cannot happen for a normal a; be safe
+  exponent = e;
+  return true;
+}
+
+char* put_unsigned(char* out, std::uint32_t n) {
+  char reversed[10];
+  int count = 0;
+  do {
+    reversed[count++] = static_cast<char>('0' + n % 10);
+    n /= 10;
+  } while (n != 0);
+  while (count > 0) *out++ = reversed[--count];
+  return out;
+}
+
+}  // namespace
+
 char* format_g(char* out, double value) {
-  // to_chars with the general format and a precision behaves as printf's %g.
-  return std::to_chars(out, out + 32, value, std::chars_format::general, 6).ptr;
+  // printf's %g with precision 6: six significant digits; fixed notation for
+  // decimal exponents -4..5, else d.ddddde+XX; trailing zeros dropped.
+  // Whole numbers below a million (codes, nodata) and values whose rounding
+  // the scaled digits decide are formatted here; the rest (ties, extremes,
+  // inf, nan) by to_chars, which gives printf's text exactly but slowly.
+  const double a = std::fabs(value);
+  if (a < 1e6 && a == std::floor(a)) {
+    if (std::signbit(value)) *out++ = '-';
+    return put_unsigned(out, static_cast<std::uint32_t>(a));
+  }
+  std::uint32_t digits = 0;
+  int exponent = 0;
+  if (!(a >= 1e-290 && a <= 1e290) || !six_significant_digits(a, digits, exponent))
+    return std::to_chars(out, out + 32, value, std::chars_format::general, 6).ptr;
+  char d[6];
+  for (int k = 5; k >= 0; --k) {
+    d[k] = static_cast<char>('0' + digits % 10);
+    digits /= 10;
+  }
+  int kept = 6;  // significant digits without trailing zeros
+  while (kept > 1 && d[kept - 1] == '0') --kept;
+  if (std::signbit(value)) *out++ = '-';
+  if (exponent >= -4 && exponent < 6) {
+    if (exponent >= 0) {
+      for (int k = 0; k <= exponent; ++k) *out++ = d[k];
+      if (kept > exponent + 1) {
+        *out++ = '.';
+        for (int k = exponent + 1; k < kept; ++k) *out++ = d[k];
+      }
+    } else {
+      *out++ = '0';
+      *out++ = '.';
+      for (int k = -1; k > exponent; --k) *out++ = '0';
+      for (int k = 0; k < kept; ++k) *out++ = d[k];
+    }
+    return out;
+  }
+  *out++ = d[0];
+  if (kept > 1) {
+    *out++ = '.';
+    for (int k = 1; k < kept; ++k) *out++ = d[k];
+  }
+  *out++ = 'e';
+  *out++ = exponent < 0 ? '-' : '+';
+  const auto magnitude = static_cast<std::uint32_t>(exponent < 0 ? -exponent : exponent);
+  if (magnitude < 10) *out++ = '0';
+  return put_unsigned(out, magnitude);
 }
 
 std::string format_g(double value) {

@@ -3,9 +3,11 @@
 // binary header, and the checks of a file's measures.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -91,6 +93,48 @@ TEST(GridFileFormat, FormatsValuesExactlyAsPrintfG) {
     std::snprintf(expected, sizeof expected, "%g", v);
     EXPECT_EQ(format_g(v), expected) << v;
   }
+}
+
+TEST(GridFileFormat, FormatsManyValuesExactlyAsPrintfG) {
+  // The fast digits must agree with printf everywhere: random bit patterns
+  // over the whole range, short decimals, values at and next to the halfway
+  // points of the sixth digit (where the exact fallback must take over),
+  // powers of ten and their neighbours, and numbers just below 1e6.
+  std::mt19937_64 random(20261211);
+  std::vector<double> values;
+  for (int k = 0; k < 200000; ++k) {
+    const double v = std::bit_cast<double>(random());
+    if (std::isfinite(v)) values.push_back(v);
+  }
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  for (int k = 0; k < 200000; ++k) {
+    const int decimals = k % 9;
+    const double scale = std::pow(10.0, static_cast<double>(k % 13) - 4);
+    const double v = std::round(unit(random) * 1e7) / std::pow(10.0, decimals) * scale;
+    values.push_back(k % 2 == 0 ? v : -v);
+  }
+  for (int e = -300; e <= 300; ++e)
+    for (long long n : {100000LL, 123456LL, 999999LL, 500000LL}) {
+      const double tie = (static_cast<double>(n) + 0.5) * std::pow(10.0, e);
+      values.push_back(tie);
+      values.push_back(std::nextafter(tie, 0.0));
+      values.push_back(std::nextafter(tie, 1e308));
+      const double power = std::pow(10.0, e);
+      values.push_back(power);
+      values.push_back(std::nextafter(power, 0.0));
+      values.push_back(std::nextafter(power, 1e308));
+    }
+  for (double v : {999999.4, 999999.5, 999999.6, 999999.9999999, 1234565.0, 1234575.0, 0.00012345650,
+                   9.999995e-5, 9.9999949e-5, 5e-324, 2.2250738585072014e-308, 1.7976931348623157e308})
+    values.push_back(v);
+  size_t mismatches = 0;
+  for (double v : values) {
+    char expected[64];
+    std::snprintf(expected, sizeof expected, "%g", v);
+    const std::string got = format_g(v);
+    if (got != expected && ++mismatches <= 10) ADD_FAILURE() << v << ": " << got << " vs " << expected;
+  }
+  EXPECT_EQ(mismatches, 0u);
 }
 
 TEST(GridFileFormat, MeasuresReadBackAsTheSameNumber) {
