@@ -2,12 +2,14 @@
 // are in derived_coordinates.cpp, the region weights in derived_regions.cpp).
 //
 // Every process computes the cells of its own band. Cell sizes need no
-// neighbours. Slope and aspect need the elevations of one row on each side
-// in every column, which process 0 (holding the elevation model whole)
-// sends; the cells without all four neighbours then take the mean of their
-// neighbours in one walk in row order on process 0, because a filled cell
-// counts for the cells after it. Every process thus holds the values a
-// single process computes, also at the edges of its band and of the basin.
+// neighbours. Slope and aspect need the elevations of one row before and
+// two after the band in every column, which process 0 (holding the
+// elevation model whole) sends; the cells without all four neighbours then
+// take the mean of their neighbours in a walk in row order that passes
+// from band to band, because a filled cell counts for the cells after it.
+// Every process thus holds the values a single process computes, also at
+// the edges of its band and of the basin, and no process holds more than
+// its band.
 #include "settings/derived_grids.h"
 
 #include <mpi.h>
@@ -76,11 +78,6 @@ std::string derived_grids::base_file(int index) const {
   const grid_entry& entry = store()[index];
   if ((index == 1 || index == 2) && entry.first_file_name) return *entry.first_file_name;
   return entry.file_name.value_or(std::string());
-}
-
-void derived_grids::hand_out_from_process_0(int index) {
-  settings.scatter_grid(index);
-  settings.exchange_halo(index);
 }
 
 double derived_grids::fill_from_neighbours(int row, int col, grid_matrix& grid, int& used) const {
@@ -213,50 +210,79 @@ void derived_grids::compute_slope_rows_in_bands(const grid_matrix& z, grid_matri
   const int rows = nrows();
   const int cols = ncols();
   const int processes = process_count();
+  const int me = rank();
   const double nd = nodata();
   const double cs = cellsize();
 
-  // Rows 2..nrows-1 go to the processes in bands: each from its first own
-  // row to the row before the next lower process's first own row (the
-  // highest process from row 2, process 0 to row nrows-1), so that rows
-  // without basin cells between the bands are computed too.
-  std::vector<int> firsts(static_cast<size_t>(processes), -1);
-  const int own_first = first_row();
-  MPI_Allgather(&own_first, 1, MPI_INT, firsts.data(), 1, MPI_INT, MPI_COMM_WORLD);
+  // Rows go to the processes in row order as bands that cover the grid:
+  // each from its first own row to the row before the next lower process's
+  // first own row (the highest process from row 1, process 0 to the last
+  // row), so that rows without basin cells between the bands count too. A
+  // process also fills its last own row where it shares that row with the
+  // next band; both fill it alike.
+  int own_rows[2] = {first_row(), last_row()};
+  std::vector<int> bounds(static_cast<size_t>(2 * processes), 0);
+  MPI_Allgather(own_rows, 2, MPI_INT, bounds.data(), 2, MPI_INT, MPI_COMM_WORLD);
   std::vector<int> lo(static_cast<size_t>(processes), 0);
   std::vector<int> hi(static_cast<size_t>(processes), 0);
+  std::vector<int> fill_first(static_cast<size_t>(processes), 0);
+  std::vector<int> fill_last(static_cast<size_t>(processes), -1);
   int upper = rows - 1;
   for (int p = 0; p < processes; ++p) {
     const auto k = static_cast<size_t>(p);
+    const int own_first = bounds[2 * k];
+    const int own_last = bounds[2 * k + 1];
     hi[k] = upper;
     if (p == processes - 1)
       lo[k] = 2;
-    else if (firsts[k] >= 1)
-      lo[k] = std::min(std::max(2, firsts[k]), upper + 1);
+    else if (own_first >= 1)
+      lo[k] = std::min(std::max(2, own_first), upper + 1);
     else
       lo[k] = upper + 1;  // no cells: no rows
     upper = lo[k] - 1;
+    fill_first[k] = p == processes - 1 ? 1 : lo[k];
+    fill_last[k] = p == 0 ? rows : hi[k];
+    if (own_first >= 1 && own_last >= fill_first[k])
+      fill_last[k] = std::max(fill_last[k], std::min(own_last, rows));
   }
-  const int first = lo[static_cast<size_t>(rank())];
-  const int last = hi[static_cast<size_t>(rank())];
+  // The process whose band (without shared rows) holds row r.
+  auto finisher_of = [&](int r) {
+    if (r <= 1) return processes - 1;
+    if (r >= rows) return 0;
+    for (int p = 0; p < processes; ++p)
+      if (lo[static_cast<size_t>(p)] <= r && r <= hi[static_cast<size_t>(p)]) return p;
+    return 0;
+  };
+  const int first = fill_first[static_cast<size_t>(me)];
+  const int last = fill_last[static_cast<size_t>(me)];
+  const bool filling = first <= last;
 
-  // The elevations of the band and one row on each side, all columns:
-  // process 0 holds the elevation model whole and sends them.
-  const int z_first = std::max(1, first - 1);
-  const int z_last = std::min(rows, last + 1);
+  // The elevations of the band, one row before it and two after it (the
+  // row after the band is computed too: its unfilled values count in the
+  // fill), all columns: process 0 holds the elevation model whole and sends
+  // them.
+  auto z_range = [&](int p, int& from, int& to) {
+    from = std::max(1, fill_first[static_cast<size_t>(p)] - 1);
+    to = std::min(rows, fill_last[static_cast<size_t>(p)] + 2);
+  };
+  int z_first = 0;
+  int z_last = -1;
+  if (filling) z_range(me, z_first, z_last);
   const size_t width = static_cast<size_t>(cols) + 1;
   std::vector<double> z_band;
   std::vector<MPI_Request> requests;
-  if (rank() == 0) {
+  if (me == 0) {
     for (int p = 1; p < processes; ++p) {
-      const auto k = static_cast<size_t>(p);
-      if (lo[k] > hi[k]) continue;
-      for (int r = std::max(1, lo[k] - 1); r <= std::min(rows, hi[k] + 1); ++r) {
+      if (fill_first[static_cast<size_t>(p)] > fill_last[static_cast<size_t>(p)]) continue;
+      int from = 0;
+      int to = 0;
+      z_range(p, from, to);
+      for (int r = from; r <= to; ++r) {
         requests.emplace_back();
         MPI_Isend(z[r], cols + 1, MPI_DOUBLE, p, r, MPI_COMM_WORLD, &requests.back());
       }
     }
-  } else if (first <= last) {
+  } else if (filling) {
     z_band.resize(static_cast<size_t>(z_last - z_first + 1) * width);
     for (int r = z_first; r <= z_last; ++r) {
       requests.emplace_back();
@@ -267,75 +293,95 @@ void derived_grids::compute_slope_rows_in_bands(const grid_matrix& z, grid_matri
   MPI_Waitall(static_cast<int>(requests.size()), requests.data(), MPI_STATUSES_IGNORE);
   requests.clear();
   auto z_row = [&](int r) -> const double* {
-    return rank() == 0 ? z[r] : &z_band[static_cast<size_t>(r - z_first) * width];
+    return me == 0 ? z[r] : &z_band[static_cast<size_t>(r - z_first) * width];
   };
 
-  // Process 0 computes into its whole grids, the others into band buffers
-  // that go to process 0 afterwards.
-  std::vector<double> slope_band;
-  std::vector<double> aspect_band;
-  if (rank() != 0 && first <= last) {
-    slope_band.resize(static_cast<size_t>(last - first + 1) * width);
-    aspect_band.resize(slope_band.size());
+  // Central differences of the band and the row after it (rows 1 and the
+  // last, columns 1 and the last have no value), into band grids that
+  // also hold the filled row before the band.
+  const int g_first = std::max(1, first - 1);
+  const int g_last = std::min(rows, last + 1);
+  grid_matrix slope_band;
+  grid_matrix aspect_band;
+  if (filling) {
+    slope_band = settings.matrix_for_overwrite(g_first, g_last, 1, cols, rows);
+    aspect_band = settings.matrix_for_overwrite(g_first, g_last, 1, cols, rows);
   }
-  auto out_row = [&](grid_matrix* grid, std::vector<double>& band, int r) -> double* {
-    if (rank() == 0) return grid != nullptr ? (*grid)[r] : nullptr;
-    return &band[static_cast<size_t>(r - first) * width];
-  };
+  const int computed_first = std::max(1, first);
 #pragma omp parallel for schedule(static)
-  for (int r = first; r <= last; ++r) {
-    double* slope_row = out_row(slope, slope_band, r);
-    double* aspect_row = out_row(aspect, aspect_band, r);
+  for (int r = computed_first; r <= (filling ? g_last : computed_first - 1); ++r) {
+    double* slope_row = slope_band[r];
+    double* aspect_row = aspect_band[r];
+    slope_row[1] = aspect_row[1] = nd;
+    slope_row[cols] = aspect_row[cols] = nd;
+    if (r == 1 || r == rows) {
+      std::fill(slope_row + 1, slope_row + cols + 1, nd);
+      std::fill(aspect_row + 1, aspect_row + cols + 1, nd);
+      continue;
+    }
     const double* north = z_row(r - 1);
     const double* here = z_row(r);
     const double* south = z_row(r + 1);
-    auto put = [&](int c, double slope_value, double aspect_value) {
-      if (slope_row != nullptr) slope_row[c] = slope_value;
-      if (aspect_row != nullptr) aspect_row[c] = aspect_value;
-    };
-    put(1, nd, nd);
-    put(cols, nd, nd);
     for (int c = 2; c <= cols - 1; ++c) {
       const double zn = north[c];
       const double zs = south[c];
       const double zw = here[c - 1];
       const double ze = here[c + 1];
       if (zn == nd || zs == nd || zw == nd || ze == nd) {
-        put(c, nd, nd);
+        slope_row[c] = aspect_row[c] = nd;
         continue;
       }
       const slope_aspect value = slope_and_aspect(zn, zs, zw, ze, cs);
-      put(c, value.slope, value.aspect);
+      slope_row[c] = value.slope;
+      aspect_row[c] = value.aspect;
     }
   }
 
-  // The computed rows to process 0 (tag: row; slopes before aspects).
-  int tag_offset = 0;
-  for (grid_matrix* grid : {slope, aspect}) {
-    std::vector<double>& band = grid == slope ? slope_band : aspect_band;
-    if (grid == nullptr) {
-      tag_offset += rows;
-      continue;
-    }
-    if (rank() == 0) {
-      for (int p = 1; p < processes; ++p) {
-        const auto k = static_cast<size_t>(p);
-        for (int r = lo[k]; r <= hi[k]; ++r) {
-          requests.emplace_back();
-          MPI_Irecv((*grid)[r], cols + 1, MPI_DOUBLE, p, tag_offset + r, MPI_COMM_WORLD,
-                    &requests.back());
+  // Cells with an elevation but without all four neighbours take the mean
+  // of their neighbours in row order, a filled cell counting for the cells
+  // after it: each band waits for the filled row before it, fills its rows
+  // and hands its filled rows on, so that every value is the one a walk
+  // over the whole grid gives. The walk is cheap beside the slopes.
+  const int slope_tag = rows + 1;
+  const int aspect_tag = 2 * (rows + 1);
+  if (filling && first > 1) {
+    const int from = finisher_of(first - 1);
+    MPI_Recv(slope_band[first - 1], cols + 1, MPI_DOUBLE, from, slope_tag + first - 1,
+             MPI_COMM_WORLD, MPI_STATUS_IGNORE);
+    MPI_Recv(aspect_band[first - 1], cols + 1, MPI_DOUBLE, from, aspect_tag + first - 1,
+             MPI_COMM_WORLD, MPI_STATUS_IGNORE);
+  }
+  if (filling) {
+    for (grid_matrix* band : {&aspect_band, &slope_band})
+      for (int r = first; r <= last; ++r) {
+        const double* z_here = z_row(r);
+        for (int c = 1; c <= cols; ++c) {
+          if (z_here[c] == nd || (*band)[r][c] != nd) continue;
+          int used = 0;
+          fill_from_neighbours(r, c, *band, used);
         }
       }
-    } else {
-      for (int r = first; r <= last; ++r) {
-        requests.emplace_back();
-        MPI_Isend(&band[static_cast<size_t>(r - first) * width], cols + 1, MPI_DOUBLE, 0,
-                  tag_offset + r, MPI_COMM_WORLD, &requests.back());
-      }
+    for (int p = 0; p < processes; ++p) {
+      const auto k = static_cast<size_t>(p);
+      if (p == me || fill_first[k] > fill_last[k] || fill_first[k] <= 1) continue;
+      const int r = fill_first[k] - 1;
+      if (finisher_of(r) != me) continue;
+      MPI_Send(slope_band[r], cols + 1, MPI_DOUBLE, p, slope_tag + r, MPI_COMM_WORLD);
+      MPI_Send(aspect_band[r], cols + 1, MPI_DOUBLE, p, aspect_tag + r, MPI_COMM_WORLD);
     }
-    tag_offset += rows;
   }
-  MPI_Waitall(static_cast<int>(requests.size()), requests.data(), MPI_STATUSES_IGNORE);
+
+  // Own cells take their values; the halo cells follow from their owners.
+  const grid_matrix* owners = mpi_regions();
+  const int own_first = std::max(first, first_row());
+  const int own_last = std::min(last, last_row());
+  for (grid_matrix* grid : {slope, aspect}) {
+    if (grid == nullptr || !filling) continue;
+    const grid_matrix& band = grid == slope ? slope_band : aspect_band;
+    for (int r = own_first; r <= own_last; ++r)
+      for (int c = 1; c <= cols; ++c)
+        if (owners == nullptr || (*owners)[r][c] == me) (*grid)[r][c] = band[r][c];
+  }
 }
 
 void derived_grids::make_slope_and_aspect() {
@@ -350,7 +396,7 @@ void derived_grids::make_slope_and_aspect() {
   }
   int first = 0;
   int last = 0;
-  held_rows(first, last);
+  band_rows(first, last);
   const std::string elevation_file = base_file(2);
   const bool make_slope = slope_index <= 0;
   const bool make_aspect = aspect_index <= 0;
@@ -379,29 +425,9 @@ void derived_grids::make_slope_and_aspect() {
   const grid_matrix& z = *s[2].grid;
   grid_matrix* slope = make_slope ? s[slope_index].grid : nullptr;
   grid_matrix* aspect = make_aspect ? s[aspect_index].grid : nullptr;
-  const double nd = nodata();
-  const int rows = nrows();
-  const int cols = ncols();
   compute_slope_rows_in_bands(z, slope, aspect);
-  if (rank() == 0) {
-    for (int c = 1; c <= cols; ++c)
-      for (grid_matrix* grid : {slope, aspect})
-        if (grid != nullptr) (*grid)[1][c] = (*grid)[rows][c] = nd;
-    // Cells with an elevation but without all four neighbours take the
-    // mean of their neighbours, in row order (a filled cell counts for the
-    // cells after it): a walk over the whole grid, cheap beside the slopes.
-    for (grid_matrix* grid : {aspect, slope}) {
-      if (grid == nullptr) continue;
-      for (int r = 1; r <= rows; ++r)
-        for (int c = 1; c <= cols; ++c) {
-          if (z[r][c] == nd || (*grid)[r][c] != nd) continue;
-          int used = 0;
-          fill_from_neighbours(r, c, *grid, used);
-        }
-    }
-  }
-  if (make_aspect) hand_out_from_process_0(aspect_index);
-  if (make_slope) hand_out_from_process_0(slope_index);
+  if (make_aspect) settings.exchange_halo(aspect_index);
+  if (make_slope) settings.exchange_halo(slope_index);
   if (make_aspect) write_once(aspect_index);
   if (make_slope) write_once(slope_index);
 }

@@ -64,15 +64,13 @@ class derived_grids : public settings_part {
   // control file for the zone grid and the elevation model (the same on
   // every process), the registered file name otherwise.
   std::string base_file(int index) const;
-  // Process 0 has computed grid over all rows: own cells go to their
-  // owners, then the halo cells are exchanged.
-  void hand_out_from_process_0(int index);
   // This process's own rows and one halo row on each side inside the grid
   // (also on process 0).
   void band_rows(int& first, int& last) const;
-  // Slope and aspect of rows 2..nrows-1 from central differences (nodata
-  // where a neighbour is missing), every process computing a band of rows;
-  // process 0 receives them all into its whole grids (either may be none).
+  // Slope and aspect from central differences (nodata where a neighbour is
+  // missing), cells without them filled from their neighbours in row order;
+  // every process computes a band of rows and keeps its own cells (either
+  // grid may be none). Collective.
   void compute_slope_rows_in_bands(const grid_matrix& z, grid_matrix* slope, grid_matrix* aspect);
   void read_transition_distance();
   // The weights of this process's own cells; the search reads the region

@@ -3,8 +3,8 @@
 // region border, with weights that fall off over the transition distance
 // of "[region_transition_distance]". Process 0 ranks the region codes on the
 // whole grid; every process computes the weights of its own cells from the
-// region grid's rows as far as the transition distance reaches, and process
-// 0 collects them into its whole grids.
+// region grid's rows as far as the transition distance reaches, into grids
+// that cover its band only.
 #include <mpi.h>
 
 #include <algorithm>
@@ -150,8 +150,13 @@ void derived_grids::make_region_weight_grids() {
   if (weights1 == GRID_STORE_FULL)
     fail_fatal(diag(), GRID_STORE_FULL_CODE, "no free grid found in memory (at position ",
                GRID_STORE_FULL, ")");
+  // The weights and further regions cover each process's band only.
+  int band_first = 0;
+  int band_last = 0;
+  band_rows(band_first, band_last);
   auto make = [&](int index, const char* suffix, const char* grid_name) {
-    create_grid(index, derived_grid_file_name(region_file, suffix), grid_name, first, last);
+    create_grid(index, derived_grid_file_name(region_file, suffix), grid_name, band_first,
+                band_last);
     count_registered_grids(1);
     return index;
   };
@@ -167,11 +172,10 @@ void derived_grids::make_region_weight_grids() {
 
   compute_region_weights();
 
-  // Each process computed its own cells; process 0 keeps the grids whole.
+  // Each process computed its own cells; the halo cells follow.
   for (int index : {derived.weights[1], derived.regions[2], derived.weights[2], derived.regions[3],
                     derived.weights[3]}) {
     if (index <= 0) continue;
-    settings.gather_grid(index);
     settings.exchange_halo(index);
     write_once(index);
   }

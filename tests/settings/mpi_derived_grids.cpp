@@ -1,10 +1,10 @@
 // Derived grids on any number of processes: every process holds, in its own
 // cells and in its halo cells, the slope and aspect of a tilted plane (also
 // in the first and last own rows of its band and at the edge of the basin),
-// the lower-left corners of the cells and the region weights that process 0
-// computed on the whole grid; and the coordinates cumulated from irregular
-// cell sizes and the slopes of a rippled surface that every process
-// computes over its band are those of a walk over the whole grid.
+// the lower-left corners of the cells and the region weights their owners
+// computed; and the coordinates cumulated from irregular cell sizes and the
+// slopes of a rippled surface that every process computes over its band are
+// those of a walk over the whole grid.
 #include <gtest/gtest.h>
 #include <mpi.h>
 
@@ -89,8 +89,13 @@ TEST(DerivedGridsMpi, OwnAndHaloCellsHoldWhatOneProcessComputes) {
   const grid_matrix& aspect = run.grid("slope_aspect");
   const grid_matrix& x = run.grid("CoordX");
   const grid_matrix& y = run.grid("CoordY");
-  const std::vector<double> w1 = process_0_values(rank, run.grid("regression_weights1"));
-  const std::vector<double> w2 = process_0_values(rank, run.grid("regression_weights2"));
+  // The weights cover each process's band; process 0 collects a copy.
+  auto collected = [&](const char* grid_name) {
+    const grid_matrix copy = run.settings->gather_grid_copy(run.settings->find_grid(grid_name));
+    return process_0_values(rank, copy);
+  };
+  const std::vector<double> w1 = collected("regression_weights1");
+  const std::vector<double> w2 = collected("regression_weights2");
   const grid_matrix& own_w1 = run.grid("regression_weights1");
   const grid_matrix& own_w2 = run.grid("regression_weights2");
 
