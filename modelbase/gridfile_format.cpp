@@ -195,33 +195,42 @@ bool parse_number(std::string_view word, double& value) {
 
 namespace {
 
+// Exact powers of ten up to 1e22; the negative ones are correctly rounded.
 constexpr double POWERS_OF_TEN[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                     1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                     1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+constexpr double NEGATIVE_POWERS_OF_TEN[] = {
+    1e0,   1e-1,  1e-2,  1e-3,  1e-4,  1e-5,  1e-6,  1e-7,  1e-8,  1e-9,  1e-10, 1e-11,
+    1e-12, 1e-13, 1e-14, 1e-15, 1e-16, 1e-17, 1e-18, 1e-19, 1e-20, 1e-21, 1e-22};
 
-// a x 10^k with a few roundings at most (each power up to 1e22 is exact).
+constexpr char DIGIT_PAIRS[] =
+    "0001020304050607080910111213141516171819202122232425262728293031323334353637383940414243444546"
+    "4748495051525354555657585960616263646566676869707172737475767778798081828384858687888990919293"
+    "949596979899";
+
+// a x 10^k with a few roundings at most.
 double scale_by_power_of_ten(double a, int k) {
   while (k > 22) {
     a *= 1e22;
     k -= 22;
   }
   while (k < -22) {
-    a /= 1e22;
+    a *= 1e-22;
     k += 22;
   }
-  return k >= 0 ? a * POWERS_OF_TEN[k] : a / POWERS_OF_TEN[-k];
+  return k >= 0 ? a * POWERS_OF_TEN[k] : a * NEGATIVE_POWERS_OF_TEN[-k];
 }
 
-// The six significant digits of a (> 0, normal) rounded to nearest, as
-// digits in [100000, 999999] and the decimal exponent of the first digit.
-// The scaled value carries a relative error of a few units in the last
-// place (below 1e-9 at six digits), so it decides the rounding unless it
-// lies within 1e-6 of half a unit; then false (an exact formatter decides).
-bool six_significant_digits(double a, std::uint32_t& digits, int& exponent) {
-  int binary_exponent = 0;
-  std::frexp(a, &binary_exponent);
-  // floor(log10(a)) or one less.
-  int e = static_cast<int>(std::floor((binary_exponent - 1) * 0.30102999566398120));
+// The six significant digits of a (> 0, normal, of binary exponent
+// binary_exponent) rounded to nearest, as digits in [100000, 999999] and
+// the decimal exponent of the first digit. The scaled value carries a
+// relative error of a few units in the last place (below 1e-9 at six
+// digits), so it decides the rounding unless it lies within 1e-6 of half a
+// unit; then false (an exact formatter decides).
+bool six_significant_digits(double a, int binary_exponent, std::uint32_t& digits, int& exponent) {
+  // floor(log10(a)) or one less: floor(binary_exponent x log10(2)) in
+  // integers (78913 / 2^18 is log10(2) to within 3e-7).
+  int e = (binary_exponent * 78913) >> 18;
   double scaled = scale_by_power_of_ten(a, 5 - e);
   if (scaled >= 1e6) {
     ++e;
@@ -240,17 +249,6 @@ bool six_significant_digits(double a, std::uint32_t& digits, int& exponent) {
   return true;
 }
 
-char* put_unsigned(char* out, std::uint32_t n) {
-  char reversed[10];
-  int count = 0;
-  do {
-    reversed[count++] = static_cast<char>('0' + n % 10);
-    n /= 10;
-  } while (n != 0);
-  while (count > 0) *out++ = reversed[--count];
-  return out;
-}
-
 }  // namespace
 
 char* format_g(char* out, double value) {
@@ -260,47 +258,54 @@ char* format_g(char* out, double value) {
   // the scaled digits decide are formatted here; the rest (ties, extremes,
   // inf, nan) by to_chars, which gives printf's text exactly but slowly.
   const double a = std::fabs(value);
-  if (a < 1e6 && a == std::floor(a)) {
-    if (std::signbit(value)) *out++ = '-';
-    return put_unsigned(out, static_cast<std::uint32_t>(a));
+  const bool negative = std::signbit(value);
+  if (a < 1e6) {
+    const auto whole = static_cast<std::uint32_t>(a);
+    if (static_cast<double>(whole) == a) {
+      *out = '-';
+      out += negative ? 1 : 0;
+      return std::to_chars(out, out + 16, whole).ptr;
+    }
   }
   std::uint32_t digits = 0;
   int exponent = 0;
-  if (!(a >= 1e-290 && a <= 1e290) || !six_significant_digits(a, digits, exponent))
+  const auto bits = std::bit_cast<std::uint64_t>(a);
+  const int binary_exponent = static_cast<int>(bits >> 52) - 1023;  // a in [2^e, 2^(e+1))
+  if (!(a >= 1e-290 && a <= 1e290) ||
+      !six_significant_digits(a, binary_exponent, digits, exponent))
     return std::to_chars(out, out + 32, value, std::chars_format::general, 6).ptr;
-  char d[6];
-  for (int k = 5; k >= 0; --k) {
-    d[k] = static_cast<char>('0' + digits % 10);
-    digits /= 10;
-  }
+  // The six digits, with room to copy past them.
+  char d[16] = {};
+  std::memcpy(d, DIGIT_PAIRS + 2 * (digits / 10000), 2);
+  std::memcpy(d + 2, DIGIT_PAIRS + 2 * (digits / 100 % 100), 2);
+  std::memcpy(d + 4, DIGIT_PAIRS + 2 * (digits % 100), 2);
   int kept = 6;  // significant digits without trailing zeros
   while (kept > 1 && d[kept - 1] == '0') --kept;
-  if (std::signbit(value)) *out++ = '-';
-  if (exponent >= -4 && exponent < 6) {
-    if (exponent >= 0) {
-      for (int k = 0; k <= exponent; ++k) *out++ = d[k];
-      if (kept > exponent + 1) {
-        *out++ = '.';
-        for (int k = exponent + 1; k < kept; ++k) *out++ = d[k];
-      }
-    } else {
-      *out++ = '0';
-      *out++ = '.';
-      for (int k = -1; k > exponent; --k) *out++ = '0';
-      for (int k = 0; k < kept; ++k) *out++ = d[k];
-    }
-    return out;
+  *out = '-';
+  out += negative ? 1 : 0;
+  if (exponent >= 0 && exponent < 6) {
+    std::memcpy(out, d, 6);
+    if (kept <= exponent + 1) return out + exponent + 1;
+    out[exponent + 1] = '.';
+    std::memcpy(out + exponent + 2, d + exponent + 1, 5);
+    return out + kept + 1;
   }
-  *out++ = d[0];
-  if (kept > 1) {
-    *out++ = '.';
-    for (int k = 1; k < kept; ++k) *out++ = d[k];
+  if (exponent >= -4 && exponent < 0) {
+    std::memcpy(out, "0.0000", 6);
+    out += 1 - exponent;  // "0." and -exponent - 1 zeros
+    std::memcpy(out, d, 6);
+    return out + kept;
   }
+  out[0] = d[0];
+  out[1] = '.';
+  std::memcpy(out + 2, d + 1, 5);
+  out += kept > 1 ? kept + 1 : 1;
   *out++ = 'e';
   *out++ = exponent < 0 ? '-' : '+';
   const auto magnitude = static_cast<std::uint32_t>(exponent < 0 ? -exponent : exponent);
-  if (magnitude < 10) *out++ = '0';
-  return put_unsigned(out, magnitude);
+  if (magnitude >= 100) *out++ = static_cast<char>('0' + magnitude / 100);
+  std::memcpy(out, DIGIT_PAIRS + 2 * (magnitude % 100), 2);
+  return out + 2;
 }
 
 std::string format_g(double value) {
