@@ -182,13 +182,36 @@ void modelobject::write_text_grid_bands(const std::string& file_name, const grid
     }
     pieces.emplace_back(offset, bytes);
   };
-  if (rank == 0) put(0, header_text);
+  // Process 0 writes each run of rows of no process as one piece, the header
+  // with the run that follows it: one write per line would queue hundreds
+  // of small writes behind the other processes' writes to the same file.
+  std::vector<std::string> filler;
+  std::vector<int> filler_of_row;
+  if (rank == 0) {
+    filler_of_row.assign(static_cast<size_t>(nrows) + 1, -1);
+    for (int row = 1; row <= nrows;) {
+      if (nodata_row[static_cast<size_t>(row)] == 0) {
+        ++row;
+        continue;
+      }
+      int end = row;
+      while (end + 1 <= nrows && nodata_row[static_cast<size_t>(end) + 1] != 0) ++end;
+      std::string piece = row == 1 ? header_text : std::string();
+      piece.reserve(piece.size() + static_cast<size_t>(end - row + 1) * empty_line.size());
+      for (int k = row; k <= end; ++k) piece += empty_line;
+      filler_of_row[static_cast<size_t>(row)] = static_cast<int>(filler.size());
+      filler.push_back(std::move(piece));
+      row = end + 1;
+    }
+    if (nrows < 1 || nodata_row[1] == 0) put(0, header_text);
+  }
   size_t text_at = 0;
   for (int row = 1; row <= nrows; ++row) {
     const auto length = static_cast<size_t>(line_bytes[static_cast<size_t>(row)]);
     const long long offset = line_offset[static_cast<size_t>(row)];
     if (rank == 0 && nodata_row[static_cast<size_t>(row)] != 0) {
-      put(offset, empty_line);
+      const int k = filler_of_row[static_cast<size_t>(row)];
+      if (k >= 0) put(row == 1 ? 0 : offset, filler[static_cast<size_t>(k)]);
     } else if (row >= own_first && row <= own_last &&
                formatter[static_cast<size_t>(row)] == rank) {
       put(offset, std::string_view(text).substr(text_at, length));
