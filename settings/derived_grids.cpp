@@ -371,16 +371,13 @@ void derived_grids::compute_slope_rows_in_bands(const grid_matrix& z, grid_matri
     }
   }
 
-  // Own cells take their values; the halo cells follow from their owners.
-  const grid_matrix* owners = mpi_regions();
-  const int own_first = std::max(first, first_row());
-  const int own_last = std::min(last, last_row());
+  // The grids take the filled rows they hold (the row before the band is
+  // filled too); the remaining halo cells follow from their owners.
   for (grid_matrix* grid : {slope, aspect}) {
     if (grid == nullptr || !filling) continue;
     const grid_matrix& band = grid == slope ? slope_band : aspect_band;
-    for (int r = own_first; r <= own_last; ++r)
-      for (int c = 1; c <= cols; ++c)
-        if (owners == nullptr || (*owners)[r][c] == me) (*grid)[r][c] = band[r][c];
+    for (int r = std::max(g_first, grid->first_row()); r <= std::min(last, grid->last_row()); ++r)
+      std::copy(band[r] + 1, band[r] + cols + 1, (*grid)[r] + 1);
   }
 }
 

@@ -34,9 +34,10 @@ class derived_grids : public settings_part {
   void make_coordinate_grids();
   void make_slope_and_aspect();
   void make_region_weight_grids();
-  // Process 0 ranks the codes of the region grid of store entry
-  // region_index and finds the regions' centroids; every process then holds
-  // the count, the code-to-rank table and the centroids. Collective.
+  // Ranks the codes of the region grid of store entry region_index and
+  // finds the regions' centroids, each process over its own cells, as a
+  // walk over the whole grid would; every process then holds the count, the
+  // code-to-rank table and the centroids. Collective.
   void rank_region_grid(int region_index);
   // Every process fills the region and weight grids of the transition
   // between regions on its own cells. Collective.

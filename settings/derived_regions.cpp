@@ -1,17 +1,19 @@
 // Regression regions and the weights of the transition between them: the
 // meteorological input blends the regressions of up to three regions near a
 // region border, with weights that fall off over the transition distance
-// of "[region_transition_distance]". Process 0 ranks the region codes on the
-// whole grid; every process computes the weights of its own cells from the
+// of "[region_transition_distance]". The processes rank the region codes
+// of their own cells together; every process computes the weights of its own cells from the
 // region grid's rows as far as the transition distance reaches, into grids
 // that cover its band only.
 #include <mpi.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "modelbase/diagstream.h"
@@ -28,24 +30,6 @@ constexpr int MAX_REGION_CODE = 32767;
 constexpr int MAX_REGIONS = 30;
 constexpr int INVALID_REGION_CODE = 3;
 constexpr int TOO_MANY_REGIONS_CODE = 4;
-
-// The centroid record as one message-passing type (two INT, three DOUBLE).
-MPI_Datatype centroid_type() {
-  const int lengths[5] = {1, 1, 1, 1, 1};
-  const MPI_Aint offsets[5] = {static_cast<MPI_Aint>(offsetof(region_centroid, mean_row)),
-                               static_cast<MPI_Aint>(offsetof(region_centroid, mean_col)),
-                               static_cast<MPI_Aint>(offsetof(region_centroid, mean_row_exact)),
-                               static_cast<MPI_Aint>(offsetof(region_centroid, mean_col_exact)),
-                               static_cast<MPI_Aint>(offsetof(region_centroid, cell_count))};
-  const MPI_Datatype types[5] = {MPI_INT, MPI_INT, MPI_DOUBLE, MPI_DOUBLE, MPI_DOUBLE};
-  MPI_Datatype packed = MPI_DATATYPE_NULL;
-  MPI_Type_create_struct(5, lengths, offsets, types, &packed);
-  MPI_Datatype resized = MPI_DATATYPE_NULL;
-  MPI_Type_create_resized(packed, 0, static_cast<MPI_Aint>(sizeof(region_centroid)), &resized);
-  MPI_Type_free(&packed);
-  MPI_Type_commit(&resized);
-  return resized;
-}
 
 // Squares of cell offsets in double, so that large grids cannot overflow.
 double squared(int offset) { return static_cast<double>(offset) * offset; }
@@ -185,73 +169,97 @@ void derived_grids::rank_region_grid(int region_index) {
   const grid_store& s = store();
   const grid_matrix& region_grid = *s[region_index].grid;
   const std::string region_file = s[region_index].file_name.value_or(std::string());
-  const int rows = nrows();
   const int cols = ncols();
   const double nd = nodata();
-  run_on_rank0_and_share_error(rank(), [&] {
+  const int me = rank();
+  const grid_matrix& zone = zone_grid();
+  const grid_matrix* owners = mpi_regions();
+  if (me == 0)
     diag_entry(diag(), "ranking regions from ", region_file, " for ", settings.object_name());
-    const grid_matrix& zone = zone_grid();
-    std::vector<int> codes;
-    for (int r = 1; r <= rows; ++r)
-      for (int c = 1; c <= cols; ++c) {
-        if (zone[r][c] == nd) continue;
-        const double rounded = std::trunc(region_grid[r][c] + 0.5);
-        if (!(rounded >= 1 && rounded <= MAX_REGION_CODE))
-          fail_fatal(diag(), INVALID_REGION_CODE, "invalid region code in ", region_file,
-                     "!\n (codes has to be between 1 and ", MAX_REGION_CODE, ")!\n");
-        const int code = static_cast<int>(rounded);
-        if (std::find(codes.begin(), codes.end(), code) != codes.end()) continue;
-        codes.push_back(code);
-        if (static_cast<int>(codes.size()) > MAX_REGIONS)
-          fail_fatal(diag(), TOO_MANY_REGIONS_CODE, "too much zones in ", region_file, ", (max. ",
-                     MAX_REGIONS, ")!\n");
-      }
-    std::sort(codes.begin(), codes.end());
-    n_regions = static_cast<int>(codes.size());
-    max_region_code = codes.empty() ? 0 : codes.back();
-    region_code_rank.assign(static_cast<size_t>(max_region_code) + 1U, 0);
-    for (size_t k = 0; k < codes.size(); ++k)
-      region_code_rank[static_cast<size_t>(codes[k])] = static_cast<int>(k) + 1;
 
-    region_table.assign(static_cast<size_t>(n_regions) + 1U, region_centroid{});
-    std::vector<long long> row_sums(region_table.size(), 0);
-    std::vector<long long> col_sums(region_table.size(), 0);
-    for (int r = 1; r <= rows; ++r)
-      for (int c = 1; c <= cols; ++c) {
-        if (zone[r][c] == nd || region_grid[r][c] == nd) continue;
-        const auto k =
-            static_cast<size_t>(region_code_rank[static_cast<size_t>(region_grid[r][c] + 0.5)]);
-        row_sums[k] += r;
-        col_sums[k] += c;
-        region_table[k].mean_row_exact += r;
-        region_table[k].mean_col_exact += c;
-        region_table[k].cell_count += 1.0;
+  // Every process walks its own basin cells. A walk over the whole grid in
+  // row order would stop at the first invalid code or at the first cell of
+  // a code beyond the allowed number: the positions in row order of each
+  // process's first invalid cell and first cell of every code, reduced to
+  // their minimum, tell which comes first.
+  constexpr long long NONE = LLONG_MAX;
+  long long first_invalid = NONE;
+  std::vector<long long> first_seen(static_cast<size_t>(MAX_REGION_CODE) + 1U, NONE);
+  // Process 0 also takes the cells with a zone value that no process owns
+  // (below nodata), over the whole zone grid it holds.
+  const int own_first = me == 0 ? 1 : std::max(1, first_row());
+  const int own_last = me == 0 ? nrows() : std::min(nrows(), last_row());
+  auto own = [&](int r, int c) {
+    if (zone[r][c] == nd) return false;
+    if (owners == nullptr) return true;
+    const double owner = (*owners)[r][c];
+    return owner == me || (me == 0 && !(owner > nd));
+  };
+  for (int r = own_first; r <= own_last && first_invalid == NONE; ++r)
+    for (int c = 1; c <= cols; ++c) {
+      if (!own(r, c)) continue;
+      const long long position = static_cast<long long>(r - 1) * cols + (c - 1);
+      const double rounded = std::trunc(region_grid[r][c] + 0.5);
+      if (!(rounded >= 1 && rounded <= MAX_REGION_CODE)) {
+        first_invalid = position;
+        break;
       }
-    for (size_t k = 1; k < region_table.size(); ++k) {
-      region_centroid& centroid = region_table[k];
-      if (centroid.cell_count <= 0) continue;
-      const auto cells = static_cast<long long>(centroid.cell_count);
-      centroid.mean_row = static_cast<int>(row_sums[k] / cells);
-      centroid.mean_col = static_cast<int>(col_sums[k] / cells);
-      centroid.mean_row_exact /= centroid.cell_count;
-      centroid.mean_col_exact /= centroid.cell_count;
+      long long& seen = first_seen[static_cast<size_t>(rounded)];
+      if (seen == NONE) seen = position;
     }
+  MPI_Allreduce(MPI_IN_PLACE, &first_invalid, 1, MPI_LONG_LONG, MPI_MIN, MPI_COMM_WORLD);
+  MPI_Allreduce(MPI_IN_PLACE, first_seen.data(), MAX_REGION_CODE + 1, MPI_LONG_LONG, MPI_MIN,
+                MPI_COMM_WORLD);
+  std::vector<std::pair<long long, int>> appearance;  // (first position, code)
+  for (int code = 1; code <= MAX_REGION_CODE; ++code)
+    if (first_seen[static_cast<size_t>(code)] < first_invalid)
+      appearance.emplace_back(first_seen[static_cast<size_t>(code)], code);
+  std::sort(appearance.begin(), appearance.end());
+  run_on_rank0_and_share_error(me, [&] {
+    if (static_cast<int>(appearance.size()) > MAX_REGIONS)
+      fail_fatal(diag(), TOO_MANY_REGIONS_CODE, "too much zones in ", region_file, ", (max. ",
+                 MAX_REGIONS, ")!\n");
+    if (first_invalid != NONE)
+      fail_fatal(diag(), INVALID_REGION_CODE, "invalid region code in ", region_file,
+                 "!\n (codes has to be between 1 and ", MAX_REGION_CODE, ")!\n");
   });
 
-  MPI_Barrier(MPI_COMM_WORLD);
-  MPI_Bcast(&n_regions, 1, MPI_INT, 0, MPI_COMM_WORLD);
-  MPI_Bcast(&max_region_code, 1, MPI_INT, 0, MPI_COMM_WORLD);
-  MPI_Barrier(MPI_COMM_WORLD);
-  if (rank() != 0) {
-    region_code_rank.assign(static_cast<size_t>(max_region_code) + 1U, 0);
-    region_table.assign(static_cast<size_t>(n_regions) + 1U, region_centroid{});
+  std::vector<int> codes;
+  for (const auto& entry : appearance) codes.push_back(entry.second);
+  std::sort(codes.begin(), codes.end());
+  n_regions = static_cast<int>(codes.size());
+  max_region_code = codes.empty() ? 0 : codes.back();
+  region_code_rank.assign(static_cast<size_t>(max_region_code) + 1U, 0);
+  for (size_t k = 0; k < codes.size(); ++k)
+    region_code_rank[static_cast<size_t>(codes[k])] = static_cast<int>(k) + 1;
+
+  // Centroids: sums of whole row and column numbers, exact in any order.
+  const size_t slots = static_cast<size_t>(n_regions) + 1U;
+  std::vector<long long> sums(3 * slots, 0);  // row sums, column sums, cell counts
+  for (int r = own_first; r <= own_last; ++r)
+    for (int c = 1; c <= cols; ++c) {
+      if (!own(r, c) || region_grid[r][c] == nd) continue;
+      const auto k =
+          static_cast<size_t>(region_code_rank[static_cast<size_t>(region_grid[r][c] + 0.5)]);
+      sums[k] += r;
+      sums[slots + k] += c;
+      sums[2 * slots + k] += 1;
+    }
+  MPI_Allreduce(MPI_IN_PLACE, sums.data(), static_cast<int>(sums.size()), MPI_LONG_LONG, MPI_SUM,
+                MPI_COMM_WORLD);
+  region_table.assign(slots, region_centroid{});
+  for (size_t k = 1; k < slots; ++k) {
+    region_centroid& centroid = region_table[k];
+    const long long cells = sums[2 * slots + k];
+    centroid.cell_count = static_cast<double>(cells);
+    centroid.mean_row_exact = static_cast<double>(sums[k]);
+    centroid.mean_col_exact = static_cast<double>(sums[slots + k]);
+    if (cells <= 0) continue;
+    centroid.mean_row = static_cast<int>(sums[k] / cells);
+    centroid.mean_col = static_cast<int>(sums[slots + k] / cells);
+    centroid.mean_row_exact /= centroid.cell_count;
+    centroid.mean_col_exact /= centroid.cell_count;
   }
-  MPI_Barrier(MPI_COMM_WORLD);
-  MPI_Bcast(region_code_rank.data(), max_region_code + 1, MPI_INT, 0, MPI_COMM_WORLD);
-  MPI_Barrier(MPI_COMM_WORLD);
-  MPI_Datatype type = centroid_type();
-  MPI_Bcast(region_table.data(), n_regions + 1, type, 0, MPI_COMM_WORLD);
-  MPI_Type_free(&type);
 }
 
 void derived_grids::compute_region_weights() {

@@ -124,15 +124,17 @@ TEST(GridFileFormat, FormatsManyValuesExactlyAsPrintfG) {
       values.push_back(std::nextafter(power, 0.0));
       values.push_back(std::nextafter(power, 1e308));
     }
-  for (double v : {999999.4, 999999.5, 999999.6, 999999.9999999, 1234565.0, 1234575.0, 0.00012345650,
-                   9.999995e-5, 9.9999949e-5, 5e-324, 2.2250738585072014e-308, 1.7976931348623157e308})
+  for (double v : {999999.4, 999999.5, 999999.6, 999999.9999999, 1234565.0, 1234575.0,
+                   0.00012345650, 9.999995e-5, 9.9999949e-5, 5e-324, 2.2250738585072014e-308,
+                   1.7976931348623157e308})
     values.push_back(v);
   size_t mismatches = 0;
   for (double v : values) {
     char expected[64];
     std::snprintf(expected, sizeof expected, "%g", v);
     const std::string got = format_g(v);
-    if (got != expected && ++mismatches <= 10) ADD_FAILURE() << v << ": " << got << " vs " << expected;
+    if (got != expected && ++mismatches <= 10)
+      ADD_FAILURE() << v << ": " << got << " vs " << expected;
   }
   EXPECT_EQ(mismatches, 0u);
 }

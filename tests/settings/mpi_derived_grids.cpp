@@ -294,3 +294,94 @@ TEST(DerivedGridsMpi, BandsCumulateCoordinatesAndSlopesAsTheWholeGrid) {
 }
 
 }  // namespace
+
+namespace {
+
+// Region ranking over the processes' bands: which fault a walk over the
+// whole grid in row order meets first (an invalid code or the 31st code),
+// and the centroids of valid regions, whatever the division.
+constexpr int RANK_ROWS = 12;
+constexpr int RANK_COLS = 8;
+
+// Region codes row by row; cell (r, c) gets code(r, c), 0 is invalid.
+template <class F>
+std::string rank_grid_text(F code) {
+  std::string rows;
+  for (int r = 1; r <= RANK_ROWS; ++r) {
+    for (int c = 1; c <= RANK_COLS; ++c) rows += std::to_string(code(r, c)) + " ";
+    rows += "\n";
+  }
+  return text_grid_of(rows, RANK_COLS, RANK_ROWS);
+}
+
+TEST(DerivedGridsMpi, RegionRankingMeetsTheFirstFaultInRowOrder) {
+  // 31 codes appear one per row-order cell from the cell "from" on (the 31st
+  // at from + 30); an invalid code sits at cell "bad" (row-order index from 0).
+  struct row {
+    const char* name;
+    int from;
+    int bad;  // -1: none
+    int code;
+    const char* entry;
+  };
+  const row rows[] = {
+      {"31st code before an invalid one", 0, 60, 4, "too much zones in "},
+      {"invalid code before the 31st", 40, 65, 3, "invalid region code in "},
+      {"invalid code in the last rows", 0, 90, 4, "too much zones in "},
+      {"invalid code in the first row", 30, 2, 3, "invalid region code in "},
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.name);
+    control_parts parts;
+    parts.standard = "1\n$dir//regions.asc regression_regions fillcode = 0\n";
+    parts.transition = "300\n";
+    auto code = [&](int row_number, int col) {
+      const int k = (row_number - 1) * RANK_COLS + (col - 1);
+      if (k == r.bad) return 0;
+      if (k >= r.from && k < r.from + 31) return 100 + k - r.from;
+      return 100;
+    };
+    settings_setup run(parts, {{"zones.asc", rank_grid_text([](int, int) { return 1; })},
+                               {"dem.asc", rank_grid_text([](int, int) { return 500; })},
+                               {"regions.asc", rank_grid_text(code)}});
+    EXPECT_EQ(run.code, r.code);
+    if (run.rank == 0) {
+      EXPECT_TRUE(run.logged(r.entry)) << run.cap.console();
+    }
+  }
+
+  // Three regions in bands of rows and a ragged border: ranks by code and
+  // centroids as means of whole row and column numbers.
+  auto basin = [](int r, int c) { return !(c == 1 && r % 3 == 0) && !(r == 12 && c > 4); };
+  auto region = [](int r, int c) { return r <= 3 ? 40 : r <= 8 ? (c <= 4 ? 7 : 19) : 7; };
+  control_parts parts;
+  parts.standard = "1\n$dir//regions.asc regression_regions fillcode = 0\n";
+  parts.transition = "300\n";
+  auto zone = [&](int r, int c) { return basin(r, c) ? 1 : -9999; };
+  settings_setup run(parts, {{"zones.asc", rank_grid_text(zone)},
+                             {"dem.asc", rank_grid_text([](int, int) { return 500; })},
+                             {"regions.asc", rank_grid_text(region)}});
+  ASSERT_EQ(run.code, 0) << run.cap.console();
+  ASSERT_EQ(run.settings->regions(), 3);
+  const int codes[3] = {7, 19, 40};
+  for (int k = 0; k < 3; ++k) {
+    SCOPED_TRACE(codes[k]);
+    EXPECT_EQ(run.settings->region_ranks()[static_cast<size_t>(codes[k])], k + 1);
+    long long rows_sum = 0, cols_sum = 0, cells = 0;
+    for (int r = 1; r <= RANK_ROWS; ++r)
+      for (int c = 1; c <= RANK_COLS; ++c)
+        if (basin(r, c) && region(r, c) == codes[k]) {
+          rows_sum += r;
+          cols_sum += c;
+          ++cells;
+        }
+    const region_centroid& centroid = run.settings->region_centroids()[static_cast<size_t>(k + 1)];
+    EXPECT_EQ(centroid.cell_count, static_cast<double>(cells));
+    EXPECT_EQ(centroid.mean_row, static_cast<int>(rows_sum / cells));
+    EXPECT_EQ(centroid.mean_col, static_cast<int>(cols_sum / cells));
+    EXPECT_EQ(centroid.mean_row_exact, static_cast<double>(rows_sum) / static_cast<double>(cells));
+    EXPECT_EQ(centroid.mean_col_exact, static_cast<double>(cols_sum) / static_cast<double>(cells));
+  }
+}
+
+}  // namespace
