@@ -8,6 +8,8 @@
 #
 #   bash bench/bench_setup.sh [build-dir] [n] [process counts...]
 #   bash bench/bench_setup.sh build 4000 1 2 4 8
+# GRIDS=single or GRIDS=double writes the grids in that binary format instead
+# of text.
 set -euo pipefail
 build=$(realpath "${1:-build}")
 n=${2:-4000}
@@ -18,8 +20,15 @@ counts=("$@")
 work=$(mktemp -d "${TMPDIR:-/tmp}/velmo_setup_bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 "$build/synthetic_basin" "$n" 8 "$work"
+case "${GRIDS:-text}" in
+  text) ;;
+  single) sed -i 's/^WriteAsciiGrids = 1$/WriteAsciiGrids = 0/' "$work/basin.ctl" ;;
+  double) sed -i -e 's/^WriteAsciiGrids = 1$/WriteAsciiGrids = 0/' \
+            -e 's/^WriteDoubleGrids = 0$/WriteDoubleGrids = 1/' "$work/basin.ctl" ;;
+  *) echo "GRIDS must be text, single or double" >&2; exit 2 ;;
+esac
 export OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1 OMP_NUM_THREADS=1
-echo "basin ${n} x ${n}, load: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "basin ${n} x ${n}, ${GRIDS:-text} grids, load: $(cut -d' ' -f1-3 /proc/loadavg)"
 printf '%-10s %10s  %s\n' processes "wall [s]" "peak RSS per process [MiB] (rank 0 first)"
 reference=""
 for np in "${counts[@]}"; do

@@ -1,8 +1,10 @@
 // Throughput of the transfers of grid rows: scatter, gather and halo exchange
-// of a 4000 x 4000 grid divided among the processes of the run.
-//   mpirun -np 4 build/bench_transfers [cells per side] [repetitions]
+// of a 4000 x 4000 grid divided among the processes of the run, and with a
+// level count also scatter and gather of a stack of levels + 1 values a cell.
+//   mpirun -np 4 build/bench_transfers [cells per side] [repetitions] [levels]
 // Reports, per operation, the bytes that crossed between processes and MB/s
-// (best of the repetitions). With one process nothing moves.
+// (best and median of the repetitions), and stops with code 1 when a moved
+// value arrives wrong. With one process nothing moves.
 #include <mpi.h>
 #include <unistd.h>
 
@@ -17,6 +19,7 @@
 #include <vector>
 
 #include "modelbase/diagstream.h"
+#include "modelbase/distribution.h"
 #include "modelbase/gridstore.h"
 #include "modelbase/modelobject.h"
 #include "settings/mpidivision.h"
@@ -47,17 +50,44 @@ class bench_object : public modelobject {
   }
 };
 
-// Best wall time of repetitions of op, all processes in step.
-double best_time(int repetitions, const std::function<void()>& op) {
-  double best = 1e300;
+struct timing {
+  double best = 0;
+  double median = 0;
+};
+
+// Best and median wall time of repetitions of op, all processes in step.
+timing time_of(int repetitions, const std::function<void()>& op) {
+  std::vector<double> times;
   for (int k = 0; k < repetitions; ++k) {
     MPI_Barrier(MPI_COMM_WORLD);
     const double start = MPI_Wtime();
     op();
     MPI_Barrier(MPI_COMM_WORLD);
-    best = std::min(best, MPI_Wtime() - start);
+    times.push_back(MPI_Wtime() - start);
   }
-  return best;
+  std::sort(times.begin(), times.end());
+  return {times.front(), times[times.size() / 2]};
+}
+
+double value_of(int row, int col, int level) { return row * 0.5 + col + level * 0.25; }
+
+// Whether every cell this process owns (process 0: every cell) holds its value.
+template <class Cell>
+bool holds_values(int rank, const grid_matrix& regions, int band_first, int band_last, int side,
+                  int levels, Cell cell) {
+  bool good = true;
+  for (int r = band_first; r <= band_last; ++r)
+    for (int c = 1; c <= side; ++c) {
+      const bool mine = rank == 0 || (r < regions.pointer_count() && regions[r] != nullptr &&
+                                      static_cast<int>(regions[r][c]) == rank);
+      if (!mine) continue;
+      for (int level = 0; level <= levels; ++level)
+        if (cell(r, c, level) != value_of(r, c, level)) good = false;
+    }
+  int all = good ? 1 : 0;
+  int result = 0;
+  MPI_Allreduce(&all, &result, 1, MPI_INT, MPI_MIN, MPI_COMM_WORLD);
+  return result == 1;
 }
 
 }  // namespace
@@ -69,7 +99,8 @@ int main(int argc, char** argv) {
   MPI_Comm_rank(MPI_COMM_WORLD, &rank);
   MPI_Comm_size(MPI_COMM_WORLD, &size);
   const int side = argc > 1 ? std::atoi(argv[1]) : 4000;
-  const int repetitions = argc > 2 ? std::atoi(argv[2]) : 5;
+  const int repetitions = std::max(argc > 2 ? std::atoi(argv[2]) : 5, 1);
+  const int levels = argc > 3 ? std::atoi(argv[3]) : 0;
 
   // A scratch directory with a speed file, so that no speed benchmark runs.
   char dir_name[256] = {0};
@@ -110,7 +141,16 @@ int main(int argc, char** argv) {
 
       grid_matrix grid = object.matrix(band_first, band_last, 1, side, side);
       for (int r = band_first; r <= band_last; ++r)
-        for (int c = 1; c <= side; ++c) grid[r][c] = r * 0.5 + c;
+        for (int c = 1; c <= side; ++c) grid[r][c] = value_of(r, c, 0);
+      const grid_matrix& regions = division.regions;
+      // The cells a transfer brings: the owners' own cells for a scatter, the
+      // others' cells at process 0 for a gather.
+      auto arriving = [&](int r, int c, bool scatter) {
+        if (r >= regions.pointer_count() || regions[r] == nullptr) return false;
+        const double* owners = regions[r];
+        const int owner = static_cast<int>(owners[c]);
+        return scatter ? rank != 0 && owner == rank : rank == 0 && owner > 0;
+      };
 
       // Bytes that cross between processes per operation.
       const double moved =
@@ -120,21 +160,69 @@ int main(int argc, char** argv) {
       double all_halo = 0;
       MPI_Allreduce(&halo_cells, &all_halo, 1, MPI_DOUBLE, MPI_SUM, MPI_COMM_WORLD);
 
-      const double t_scatter = best_time(repetitions, [&] { object.scatter_grid(0, &grid); });
-      const double t_gather = best_time(repetitions, [&] { object.gather_grid(0, &grid); });
-      const double t_halo = best_time(repetitions, [&] { object.exchange_halo(0, &grid); });
+      // One checked transfer of each kind: the arriving cells are spoilt first.
+      bool right = true;
+      for (const bool scatter : {true, false}) {
+        for (int r = band_first; r <= band_last; ++r)
+          for (int c = 1; c <= side; ++c)
+            if (arriving(r, c, scatter)) grid[r][c] = -1;
+        if (scatter)
+          object.scatter_grid(0, &grid);
+        else
+          object.gather_grid(0, &grid);
+        right = holds_values(rank, regions, band_first, band_last, side, 0,
+                             [&](int r, int c, int) { return grid[r][c]; }) &&
+                right;
+      }
+      const timing t_scatter = time_of(repetitions, [&] { object.scatter_grid(0, &grid); });
+      const timing t_gather = time_of(repetitions, [&] { object.gather_grid(0, &grid); });
+      const timing t_halo = time_of(repetitions, [&] { object.exchange_halo(0, &grid); });
+
+      timing t_stack_scatter, t_stack_gather;
+      if (levels > 0) {
+        const distribution_view v = object.division_view();
+        stack_matrix stack = object.matrix_3d(band_first, band_last, 1, side, levels, side);
+        for (int r = band_first; r <= band_last; ++r)
+          for (int c = 1; c <= side; ++c)
+            for (int level = 0; level <= levels; ++level)
+              stack[r][c][level] = value_of(r, c, level);
+        for (const bool scatter : {true, false}) {
+          for (int r = band_first; r <= band_last; ++r)
+            for (int c = 1; c <= side; ++c)
+              if (arriving(r, c, scatter)) stack[r][c][levels] = -1;
+          if (scatter)
+            distribution::scatter_stack(v, stack, levels);
+          else
+            distribution::gather_stack(v, stack, levels, "bench");
+          right = holds_values(rank, regions, band_first, band_last, side, levels,
+                               [&](int r, int c, int level) { return stack[r][c][level]; }) &&
+                  right;
+        }
+        t_stack_scatter =
+            time_of(repetitions, [&] { distribution::scatter_stack(v, stack, levels); });
+        t_stack_gather =
+            time_of(repetitions, [&] { distribution::gather_stack(v, stack, levels, "bench"); });
+      }
+      if (!right) status = 1;
       if (rank == 0) {
-        std::printf("grid %d x %d, %d process(es), best of %d\n", side, side, size, repetitions);
-        auto report = [](const char* what, double bytes, double seconds) {
+        std::printf("grid %d x %d, %d process(es), %d repetitions\n", side, side, size,
+                    repetitions);
+        auto report = [](const char* what, double bytes, timing t) {
           const double mb = bytes / 1.0e6;
           if (bytes <= 0)
-            std::printf("%-14s %10.3f MB  %9.6f s  (nothing moves)\n", what, mb, seconds);
+            std::printf("%-14s %10.3f MB  best %9.6f s  (nothing moves)\n", what, mb, t.best);
           else
-            std::printf("%-14s %10.3f MB  %9.6f s  %10.1f MB/s\n", what, mb, seconds, mb / seconds);
+            std::printf("%-14s %10.3f MB  best %9.6f s %8.1f MB/s  median %8.1f MB/s\n", what,
+                        mb, t.best, mb / t.best, mb / t.median);
         };
         report("scatter", moved, t_scatter);
         report("gather", moved, t_gather);
         report("halo exchange", 8.0 * all_halo, t_halo);
+        if (levels > 0) {
+          report("stack scatter", moved * (levels + 1), t_stack_scatter);
+          report("stack gather", moved * (levels + 1), t_stack_gather);
+        }
+        if (!right) std::fprintf(stderr, "bench_transfers: a moved value arrived wrong\n");
       }
     } catch (int code) {
       status = code;

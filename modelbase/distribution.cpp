@@ -83,6 +83,98 @@ struct posted_transfers {
   }
 };
 
+// The runs one process exchanges with each partner, described in place as a
+// derived datatype per message, so that all of a partner's runs move as one
+// message (or a few, see MESSAGE_DOUBLES) instead of one message per run.
+// Both ends list a partner's runs in the same order (rows ascending, columns
+// ascending), so they split them into the same messages.
+class partner_messages {
+ public:
+  explicit partner_messages(int process_count)
+      : by_partner_(static_cast<size_t>(std::max(process_count, 1))) {}
+
+  // A run of count doubles from first, in row.
+  void add(int partner, int row, const double* first, int count) {
+    if (static_cast<size_t>(partner) >= by_partner_.size())
+      by_partner_.resize(static_cast<size_t>(partner) + 1);
+    std::vector<message>& list = by_partner_[static_cast<size_t>(partner)];
+    if (list.empty() || list.back().doubles + count > MESSAGE_DOUBLES)
+      list.push_back({row, {}, {}, 0});
+    message& m = list.back();
+    MPI_Aint address = 0;
+    MPI_Get_address(first, &address);
+    m.addresses.push_back(address);
+    m.lengths.push_back(count);
+    m.doubles += count;
+  }
+
+  // Posts every message (sends or receives), then waits for all of them.
+  void transfer(bool send) {
+    std::vector<MPI_Request> requests;
+    std::vector<MPI_Datatype> types;
+    for (size_t partner = 0; partner < by_partner_.size(); ++partner)
+      for (const message& m : by_partner_[partner]) {
+        MPI_Datatype type = MPI_DATATYPE_NULL;
+        MPI_Type_create_hindexed(static_cast<int>(m.lengths.size()), m.lengths.data(),
+                                 m.addresses.data(), MPI_DOUBLE, &type);
+        MPI_Type_commit(&type);
+        types.push_back(type);
+        requests.emplace_back();
+        if (send)
+          MPI_Isend(MPI_BOTTOM, 1, type, static_cast<int>(partner), m.tag, MPI_COMM_WORLD,
+                    &requests.back());
+        else
+          MPI_Irecv(MPI_BOTTOM, 1, type, static_cast<int>(partner), m.tag, MPI_COMM_WORLD,
+                    &requests.back());
+      }
+    MPI_Waitall(static_cast<int>(requests.size()), requests.data(), MPI_STATUSES_IGNORE);
+    for (MPI_Datatype& type : types) MPI_Type_free(&type);
+  }
+
+ private:
+  // At most this many doubles (256 MiB) per message, which keeps the byte
+  // size of every message well inside int range.
+  static constexpr int64_t MESSAGE_DOUBLES = int64_t{1} << 25;
+
+  struct message {
+    int tag;  // the row of the message's first run
+    std::vector<MPI_Aint> addresses;
+    std::vector<int> lengths;
+    int64_t doubles;
+  };
+  std::vector<std::vector<message>> by_partner_;
+};
+
+// The owners send their runs of rows first..last to process 0, depth doubles
+// per cell; at(row, col) is the address of a cell on this process. Process 0
+// walks every row of the range, the owners the part of their band in it, each
+// checking its run lists before anything moves.
+//
+// Gathers go as one message per owner (the MPI library packs the runs on the
+// owners, all at once, and unpacks them into place at process 0): one message
+// per run made process 0 match and fetch every run in turn, and got slower
+// per megabyte the more processes sent to it. Scatters keep one message per
+// run: each owner then fetches its own runs from process 0's rows, all owners
+// at once, while one message per owner would leave all packing to process 0.
+template <class At>
+void gather_runs_in(const distribution_view& v, int first, int last, bool stack_wording,
+                    int depth, At at) {
+  partner_messages messages(v.process_count);
+  if (v.rank == 0) {
+    for (int row = first; row <= last; ++row)
+      for_each_run_all(v, row, stack_wording, [&](double value, int col, int count) {
+        const int owner = owner_of(value);
+        if (owner > 0) messages.add(owner, row, at(row, col), count * depth);
+      });
+  } else {
+    for (int row = std::max(first, band_first(v)); row <= std::min(last, band_last(v)); ++row)
+      for_each_own_run(v, row, stack_wording, [&](int col, int count) {
+        messages.add(0, row, at(row, col), count * depth);
+      });
+  }
+  messages.transfer(v.rank != 0);
+}
+
 }  // namespace
 
 void scatter_grid(const distribution_view& v, grid_matrix& grid) {
@@ -107,37 +199,15 @@ namespace {
 // The owners send their runs of every row to process 0; process 0 receives
 // them into target.
 void gather_runs(const distribution_view& v, const grid_matrix& source, grid_matrix& target) {
-  posted_transfers posted;
-  if (v.rank == 0) {
-    for (int row = 1; row <= v.nrows; ++row)
-      for_each_run_all(v, row, false, [&](double value, int col, int count) {
-        const int owner = owner_of(value);
-        if (owner > 0) posted.receive(&target[row][col], count, owner, row);
-      });
-  } else {
-    for (int row = band_first(v); row <= band_last(v); ++row)
-      for_each_own_run(v, row, false,
-                       [&](int col, int count) { posted.send(&source[row][col], count, 0, row); });
-  }
-  posted.wait();
+  const grid_matrix& here = v.rank == 0 ? target : source;
+  gather_runs_in(v, 1, v.nrows, false, 1, [&](int row, int col) { return &here[row][col]; });
 }
 
 void gather_stack_runs(const distribution_view& v, const stack_matrix& source, stack_matrix& target,
                        int levels) {
-  posted_transfers posted;
-  if (v.rank == 0) {
-    for (int row = 1; row <= v.nrows; ++row)
-      for_each_run_all(v, row, true, [&](double value, int col, int count) {
-        const int owner = owner_of(value);
-        if (owner > 0) posted.receive(target[row][col], message_size(count, levels), owner, row);
-      });
-  } else {
-    for (int row = band_first(v); row <= band_last(v); ++row)
-      for_each_own_run(v, row, true, [&](int col, int count) {
-        posted.send(source[row][col], message_size(count, levels), 0, row);
-      });
-  }
-  posted.wait();
+  const stack_matrix& here = v.rank == 0 ? target : source;
+  gather_runs_in(v, 1, v.nrows, true, levels + 1,
+                 [&](int row, int col) { return here[row][col]; });
 }
 
 }  // namespace
@@ -164,6 +234,34 @@ grid_matrix gather_grid_copy(const distribution_view& v, memory_handling& alloc,
   }
   if (v.distributed()) gather_runs(v, grid, copy);
   return copy;
+}
+
+void gather_band_copy(const distribution_view& v, const grid_matrix& grid, int first, int last,
+                      double* band) {
+  const size_t stride = static_cast<size_t>(v.ncols) + 1;
+  posted_transfers posted;
+  if (v.rank == 0) {
+    const grid_matrix& regions = *v.regions;
+    for (int row = first; row <= last; ++row) {
+      const double* own = grid[row];
+      double* out = band + static_cast<size_t>(row - first) * stride;
+      for (int col = 1; col <= v.ncols; ++col)
+        out[col] = own != nullptr && regions[row][col] == 0 ? own[col] : v.nodata;
+    }
+    if (v.distributed())
+      for (int row = first; row <= last; ++row) {
+        double* out = band + static_cast<size_t>(row - first) * stride;
+        for_each_run_all(v, row, false, [&](double value, int col, int count) {
+          const int owner = owner_of(value);
+          if (owner > 0) posted.receive(out + col, count, owner, row);
+        });
+      }
+  } else if (v.distributed()) {
+    for (int row = std::max(first, band_first(v)); row <= std::min(last, band_last(v)); ++row)
+      for_each_own_run(v, row, false,
+                       [&](int col, int count) { posted.send(&grid[row][col], count, 0, row); });
+  }
+  posted.wait();
 }
 
 void gather_stack(const distribution_view& v, stack_matrix& stack, int levels,
@@ -204,6 +302,41 @@ stack_matrix gather_stack_copy(const distribution_view& v, memory_handling& allo
   }
   if (v.distributed()) gather_stack_runs(v, stack, copy, levels);
   return copy;
+}
+
+void gather_stack_band_copy(const distribution_view& v, const stack_matrix& stack, int levels,
+                            int first, int last, double* band) {
+  const size_t depth = static_cast<size_t>(levels) + 1;
+  const size_t stride = (static_cast<size_t>(v.ncols) + 1) * depth;
+  posted_transfers posted;
+  if (v.rank == 0) {
+    const grid_matrix& regions = *v.regions;
+    for (int row = first; row <= last; ++row) {
+      double* const* own = stack[row];
+      double* out = band + static_cast<size_t>(row - first) * stride;
+      for (int col = 1; col <= v.ncols; ++col) {
+        const bool mine = own != nullptr && regions[row][col] == 0;
+        for (size_t level = 0; level < depth; ++level)
+          out[static_cast<size_t>(col) * depth + level] = mine ? own[col][level] : v.nodata;
+      }
+    }
+    if (v.distributed())
+      for (int row = first; row <= last; ++row) {
+        double* out = band + static_cast<size_t>(row - first) * stride;
+        for_each_run_all(v, row, true, [&](double value, int col, int count) {
+          const int owner = owner_of(value);
+          if (owner > 0)
+            posted.receive(out + static_cast<size_t>(col) * depth, message_size(count, levels),
+                           owner, row);
+        });
+      }
+  } else if (v.distributed()) {
+    for (int row = std::max(first, band_first(v)); row <= std::min(last, band_last(v)); ++row)
+      for_each_own_run(v, row, true, [&](int col, int count) {
+        posted.send(stack[row][col], message_size(count, levels), 0, row);
+      });
+  }
+  posted.wait();
 }
 
 void scatter_stack(const distribution_view& v, stack_matrix& stack, int levels) {

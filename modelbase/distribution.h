@@ -1,8 +1,10 @@
 // Transfers of grid and stack values between the processes that share the
 // grid. "MPIRegions" names the owning process of every cell and "MPIHelper"
-// holds, per row, the runs of cells in the form the transfers walk; each run
-// moves as one message (tag = row), never cell by cell. Every operation is
-// collective: all processes call it with the same arguments in the same order.
+// holds, per row, the runs of cells in the form the transfers walk. A gather
+// moves all runs of a partner as one message described in place (tag = row
+// of its first run); scatters and halo exchanges move each run as one
+// message (tag = row); never cell by cell. Every operation is collective: all processes call it with the
+// same arguments in the same order.
 //
 // Model objects call these through their own operations (scatter_grid,
 // gather_grid, gather_grid_copy, gather_stack, gather_stack_copy,
@@ -58,12 +60,23 @@ void gather_grid(const distribution_view& v, grid_matrix& grid);
 // process 0 gets a plain copy of grid.
 grid_matrix gather_grid_copy(const distribution_view& v, memory_handling& alloc,
                              const grid_matrix& grid);
+// Rows first..last of the copy gather_grid_copy gives, into band at process
+// 0 (row r from band + (r - first) * (ncols + 1), columns 1..ncols): the
+// owners send their runs of those rows only. Needs "MPIRegions". Every
+// process calls it for the same rows, so a grid can be gathered band after
+// band through one buffer.
+void gather_band_copy(const distribution_view& v, const grid_matrix& grid, int first, int last,
+                      double* band);
 
 // Stacks move levels + 1 values per cell; grid_name is for the progress entry.
 void gather_stack(const distribution_view& v, stack_matrix& stack, int levels,
                   const std::string& grid_name);
 stack_matrix gather_stack_copy(const distribution_view& v, memory_handling& alloc,
                                const stack_matrix& stack, int levels, const std::string& grid_name);
+// As gather_band_copy for a stack: cell (r, c) of the band at band +
+// ((r - first) * (ncols + 1) + c) * (levels + 1).
+void gather_stack_band_copy(const distribution_view& v, const stack_matrix& stack, int levels,
+                            int first, int last, double* band);
 void scatter_stack(const distribution_view& v, stack_matrix& stack, int levels);
 
 // Halo cells exchanged with the neighbours along the send and receive lists.

@@ -3,12 +3,13 @@
 // vegetation-period values the write code asks for and writes the grid and
 // those derived grids when their day, month, year or the run ends.
 //
-// Every written grid is the gathered copy at process 0 whenever the grid is
-// divided ("MPIRegions" exists), also with a single process: only the cells
-// that some process owns reach the file, so one and several processes write
-// the same bytes. With several processes a text grid is not gathered: each
-// process formats its band and process 0 writes the lines
-// (gridfile_bands.cpp), which gives the same file.
+// Every written grid is what a gathered copy at process 0 holds whenever the
+// grid is divided ("MPIRegions" exists), also with a single process: only the
+// cells that some process owns reach the file, so one and several processes
+// write the same bytes. No whole copy is made: process 0 gathers and writes
+// a band of rows at a time (gridoutput_bands.cpp). With several processes a
+// text grid is not gathered at all: each process formats its band and
+// process 0 writes the lines (gridfile_bands.cpp), which gives the same file.
 #include "modelbase/gridoutput.h"
 
 #include <string>
@@ -67,9 +68,9 @@ struct step_ends {
   bool run = false;
 };
 
-// Writes a grid at process 0: the gathered copy whenever the grid is
+// Writes a grid at process 0: gathered band by band whenever the grid is
 // divided, the grid itself otherwise. A region write sets the cells outside
-// the spans to nodata first.
+// the spans to nodata first (in the file only when gathered).
 struct grid_writer {
   modelobject& owner;
   bool gathered = false;
@@ -86,15 +87,17 @@ struct grid_writer {
       for (const std::string& file : names) owner.write_text_grid_bands(file, g);
       return;
     }
-    grid_matrix copy;
-    if (gathered) copy = owner.gather_grid_copy(0, &g);
+    // Otherwise process 0 gathers and writes a band of rows at a time.
+    if (gathered) {
+      owner.write_gathered_grid(names, g, as_text, double_precision, region);
+      return;
+    }
     if (rank != 0) return;
-    grid_matrix& out = gathered ? copy : g;
     for (const std::string& file : names) {
       if (region)
-        owner.write_grid_region(file, out, as_text, double_precision);
+        owner.write_grid_region(file, g, as_text, double_precision);
       else
-        owner.write_grid(file, out, as_text, double_precision);
+        owner.write_grid(file, g, as_text, double_precision);
     }
   }
 };
@@ -321,15 +324,16 @@ void modelobject::output_stack(int index) {
 
   stack_matrix& stack = *e.stack;
   if (write_ascii_grids != 0) {
-    // Text stacks are written whole by process 0, from the gathered copy
-    // whenever the grid is divided (the binary writer, too, writes only the
-    // owned cells).
-    stack_matrix copy;
-    const bool gathered = mpi_regions != nullptr;
-    if (gathered) copy = gather_stack_copy(index);
+    // Text stacks are written by process 0, gathered band by band whenever
+    // the grid is divided (the binary writer, too, writes only the owned
+    // cells).
+    if (mpi_regions != nullptr) {
+      write_gathered_text_stack(names, stack, e.levels, e.grid_name.value_or(std::string()));
+      return;
+    }
     if (rank != 0) return;
     for (const std::string& file : names)
-      write_stack(file, gathered ? copy : stack, e.levels, true, write_double_grids != 0);
+      write_stack(file, stack, e.levels, true, write_double_grids != 0);
   } else {
     for (const std::string& file : names)
       write_stack(file, stack, e.levels, false, write_double_grids != 0);

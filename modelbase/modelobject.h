@@ -22,6 +22,8 @@ class DiagStream;
 class text_writer;
 class grid_store;
 struct grid_entry;
+struct grid_row_source;
+struct stack_row_source;
 
 struct file_closer {
   void operator()(std::FILE* f) const {
@@ -215,6 +217,15 @@ class modelobject : public memory_handling {
   // in grid itself.
   virtual void write_grid_region(const std::string& file_name, grid_matrix& grid, bool as_text,
                                  bool double_precision);
+  // Writes each file of file_names as process 0 would from the copy
+  // gather_grid_copy gives (a region write also sets the cells outside the
+  // spans to nodata, in the file only), without a whole copy: process 0
+  // gathers band_rows rows at a time into one buffer (0: a band of a few
+  // MiB) and writes them. Collective. Throws 26, 27, 18 (process 0, once
+  // every band has been gathered).
+  void write_gathered_grid(const std::vector<std::string>& file_names, const grid_matrix& grid,
+                           bool as_text, bool double_precision, bool region_output,
+                           int band_rows = 0);
   // Reads a stack file into a new stack (this process's rows, or all rows on
   // process 0 with keep_full_stack); its levels are stack.levels(). Collective.
   virtual void read_stack(const std::string& file_name, stack_matrix& stack,
@@ -223,6 +234,14 @@ class modelobject : public memory_handling {
   // writes its own cells.
   virtual void write_stack(const std::string& file_name, const stack_matrix& stack, int levels,
                            bool as_text, bool double_precision);
+  // Writes each file of file_names as a text stack, as process 0 would from
+  // the copy gather_stack_copy gives, gathering band_rows rows at a time (0:
+  // a band of a few MiB) instead. grid_name is for the progress entry.
+  // Collective; needs "MPIRegions". Throws 26, 27, 18 (process 0, once every
+  // band has been gathered).
+  void write_gathered_text_stack(const std::vector<std::string>& file_names,
+                                 const stack_matrix& stack, int levels,
+                                 const std::string& grid_name, int band_rows = 0);
   void set_gif_georeference(const grid_matrix* mask, double x_origin, double y_origin,
                             double cell_size);
   // The class-to-value rule of GIF images: f1, x1, threshold, f2, x2.
@@ -345,6 +364,16 @@ class modelobject : public memory_handling {
   // rows it does not hold as the model's nodata, a whole grid as "-9999".
   void write_grid_file(const std::string& file_name, const grid_matrix& grid, bool as_text,
                        bool double_precision, bool region_output);
+  // The same writer fed band by band from rows (gridfile_rows.h). A failure
+  // is thrown only after every band has been loaded, so that the processes
+  // sending a gathered band are never left waiting.
+  void write_grid_rows(const std::string& file_name, grid_row_source& rows, bool as_text,
+                       bool double_precision, bool region_output);
+  // The text stack writer fed band by band, failing as write_grid_rows.
+  void write_text_stack_rows(const std::string& file_name, int levels, stack_row_source& rows);
+  // Sets the cells of a row of the model grid outside the row's span (the
+  // whole row without a span) to nodata; nothing without spans.
+  void blank_outside_span(double* cells, int row) const;
 
  private:
   const settings_context* context;  // never none

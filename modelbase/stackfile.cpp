@@ -11,8 +11,10 @@
 // closed it, so that a failed write never leaves a partial stack.
 #include <mpi.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <exception>
 #include <optional>
 
 #include "modelbase/diagstream.h"
@@ -20,6 +22,7 @@
 #include "modelbase/distribution.h"
 #include "modelbase/gridfile_format.h"
 #include "modelbase/gridfile_mpi.h"
+#include "modelbase/gridfile_rows.h"
 #include "modelbase/gridstore.h"
 #include "modelbase/modelobject.h"
 #include "modelbase/outputfile.h"
@@ -33,6 +36,24 @@ bool holds_row(const stack_matrix& stack, int row, int ncols) {
   return row >= 0 && row < stack.pointer_count() && stack[row] != nullptr &&
          stack.last_col() >= ncols;
 }
+
+// The rows of a whole stack, as it is: one band. The cells of a row lie one
+// after the other from column 0.
+class held_stack_rows final : public stack_row_source {
+ public:
+  held_stack_rows(const stack_matrix& stack, int nrows, int ncols)
+      : stack_(stack), nrows_(nrows), ncols_(ncols) {}
+  int band_rows() const override { return std::max(nrows_, 1); }
+  void load(int /*first*/, int /*last*/) override {}
+  const double* row(int r) const override {
+    return holds_row(stack_, r, ncols_) ? stack_[r][0] : nullptr;
+  }
+
+ private:
+  const stack_matrix& stack_;
+  int nrows_;
+  int ncols_;
+};
 
 struct stack_packet {
   int code = 0;
@@ -287,39 +308,90 @@ void modelobject::read_stack(const std::string& file_name, stack_matrix& stack,
   }
 }
 
-void modelobject::write_stack(const std::string& file_name, const stack_matrix& stack, int levels,
-                              bool as_text, bool double_precision) {
+void modelobject::write_text_stack_rows(const std::string& file_name, int levels,
+                                        stack_row_source& rows) {
   file_operation_guard guard(sigint_after::arm);
+  const int band = std::max(rows.band_rows(), 1);
+  // A failure is kept until every band has been loaded: the processes that
+  // send a gathered band wait for it to be taken.
+  std::exception_ptr failure;
+  auto attempt = [&failure](auto&& step) {
+    if (failure) return;
+    try {
+      step();
+    } catch (...) {
+      failure = std::current_exception();
+    }
+  };
   std::string path = file_name;
-  if (output_directory != nullptr) prefix_directory(*output_directory, path);
+  attempt([&] {
+    if (output_directory != nullptr) prefix_directory(*output_directory, path);
+    path = output_path_sparing_inputs(*diag, store, path, output_directory);
+  });
+  const bool writing = !failure && !path.empty();
   const grid_measures model{ncols, nrows, xllcorner, yllcorner, cellsize, nodata};
   grid_header header = model_header();
   header.stddev = levels;
   const size_t depth = static_cast<size_t>(levels) + 1;
-
-  if (as_text) {
-    if (rank != 0) return;
-    path = output_path_sparing_inputs(*diag, store, path, output_directory);
-    if (path.empty()) return;
-    pending_file pending(path);
-    file_handle file(pending.create_stream("w"));
-    if (!file) fail_fatal(*diag, 26, "error opening ", path, errno_text(errno));
-    text_writer out(file.get());
-    out.put(text_stack_header(model, levels));
-    for (int row = 1; row <= nrows; ++row) {
-      const bool held = holds_row(stack, row, ncols);
+  // Declared before the stream, so that the stream is closed before the
+  // temporary is removed on a failure.
+  std::optional<pending_file> pending;
+  file_handle file;
+  std::optional<text_writer> out;
+  auto drop_file = [&] {
+    out.reset();
+    file.reset();
+    pending.reset();
+  };
+  if (writing) {
+    attempt([&] {
+      pending.emplace(path);
+      file.reset(pending->create_stream("w"));
+      if (!file) fail_fatal(*diag, 26, "error opening ", path, errno_text(errno));
+      out.emplace(file.get());
+      out->put(text_stack_header(model, levels));
+    });
+    if (failure) drop_file();
+  }
+  for (int first = 1; first <= nrows; first += band) {
+    const int last = std::min(nrows, first + band - 1);
+    rows.load(first, last);
+    if (!writing || failure) continue;
+    for (int row = first; row <= last; ++row) {
+      const double* cells = rows.row(row);
       for (int col = 1; col <= ncols; ++col) {
-        const double* cell = held ? stack[row][col] : nullptr;
+        const double* cell = cells != nullptr ? cells + static_cast<size_t>(col) * depth : nullptr;
         for (size_t level = 0; level < depth; ++level) {
-          out.put_g(cell != nullptr ? cell[level] : nodata);
-          out.put('\n');
+          out->put_g(cell != nullptr ? cell[level] : nodata);
+          out->put('\n');
         }
       }
     }
-    finish_text_file(out, file, path, header);
-    if (!pending.commit()) fail_fatal(*diag, 26, "error opening ", path, errno_text(errno));
+  }
+  if (writing && !failure) {
+    attempt([&] {
+      finish_text_file(*out, file, path, header);
+      if (!pending->commit()) fail_fatal(*diag, 26, "error opening ", path, errno_text(errno));
+    });
+  }
+  drop_file();
+  if (failure) std::rethrow_exception(failure);
+}
+
+void modelobject::write_stack(const std::string& file_name, const stack_matrix& stack, int levels,
+                              bool as_text, bool double_precision) {
+  if (as_text) {
+    if (rank != 0) return;
+    held_stack_rows rows(stack, nrows, ncols);
+    write_text_stack_rows(file_name, levels, rows);
     return;
   }
+  file_operation_guard guard(sigint_after::arm);
+  std::string path = file_name;
+  if (output_directory != nullptr) prefix_directory(*output_directory, path);
+  grid_header header = model_header();
+  header.stddev = levels;
+  const size_t depth = static_cast<size_t>(levels) + 1;
 
   const grid_format format =
       double_precision ? grid_format::binary_double : grid_format::binary_single;

@@ -168,9 +168,9 @@ void unsatzonmodellklasse::write_pre_spinup_results() {
   const bool double_precision = write_double_grids != 0;
   for (const id g : {id::freezing, id::thawing, id::annual}) {
     const auto i = static_cast<size_t>(g);
-    // Gathered at process 0, which writes the whole grid.
-    grid_matrix whole = gather_grid_copy(0, pre_spinup.grids[i]);
-    if (rank == 0) write_grid(pre_spinup_state::names[i], whole, as_text, double_precision);
+    // Gathered at process 0 a band at a time and written there.
+    write_gathered_grid({pre_spinup_state::names[i]}, *pre_spinup.grids[i], as_text,
+                        double_precision, false);
   }
   const own_grid& stack = own["Soil_Temperature_Stack"];
   if (as_text) {

@@ -43,6 +43,8 @@ class grid_object : public modelobject {
     halo_send = send;
     halo_receive = receive;
   }
+  // The weights of the binary header statistics ("RelCellArea").
+  void set_rel_cell_area(const grid_matrix* weights) { rel_cell_area = weights; }
   // Pretend to be process p of n (single-process tests of process-0 paths).
   void set_process(int p, int n) {
     rank = p;
