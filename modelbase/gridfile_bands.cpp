@@ -112,7 +112,8 @@ void modelobject::write_text_grid_bands(const std::string& file_name, const grid
   std::string text;
   size_t next_incoming = 0;
   std::vector<size_t> taken(static_cast<size_t>(process_count), 0);
-  char number[32];
+  const std::string nodata_text = format_g(nodata);
+  std::vector<char> line(static_cast<size_t>(ncols) * FORMATTED_VALUE_CHARS + 1);
   for (int row = own_first; row <= own_last; ++row) {
     if (formatter[static_cast<size_t>(row)] != rank) continue;
     const size_t line_start = text.size();
@@ -131,10 +132,11 @@ void modelobject::write_text_grid_bands(const std::string& file_name, const grid
             break;
           }
       }
-      if (col > 1) text.push_back('\t');
-      text.append(number, format_g(number, v));
+      values[static_cast<size_t>(col)] = v;
     }
-    text.push_back('\n');
+    char* end = format_g_row(line.data(), values.data(), ncols, nodata, nodata_text);
+    *end++ = '\n';
+    text.append(line.data(), end);
     line_bytes[static_cast<size_t>(row)] = static_cast<long long>(text.size() - line_start);
   }
 
@@ -147,7 +149,7 @@ void modelobject::write_text_grid_bands(const std::string& file_name, const grid
     header_text = text_grid_header(model);
     for (int col = 1; col <= ncols; ++col) {
       if (col > 1) empty_line.push_back('\t');
-      empty_line.append(number, format_g(number, nodata));
+      empty_line += nodata_text;
     }
     empty_line.push_back('\n');
     for (int row = 1; row <= nrows; ++row)

@@ -308,6 +308,21 @@ char* format_g(char* out, double value) {
   return out + 2;
 }
 
+char* format_g_row(char* out, const double* values, int count, double nodata,
+                   std::string_view nodata_text) {
+  const auto nodata_bits = std::bit_cast<std::uint64_t>(nodata);
+  for (int k = 1; k <= count; ++k) {
+    if (k > 1) *out++ = '\t';
+    if (std::bit_cast<std::uint64_t>(values[k]) == nodata_bits) {
+      std::memcpy(out, nodata_text.data(), nodata_text.size());
+      out += nodata_text.size();
+    } else {
+      out = format_g(out, values[k]);
+    }
+  }
+  return out;
+}
+
 std::string format_g(double value) {
   char text[32];
   return std::string(text, format_g(text, value));

@@ -78,6 +78,12 @@ bool parse_number(std::string_view word, double& value);
 // printf's "%g" of value into out (at least 32 characters); returns the end.
 char* format_g(char* out, double value);
 std::string format_g(double value);
+// The values[1..count] as "%g" texts separated by tabs, into out (room for
+// FORMATTED_VALUE_CHARS per value); returns the end. A value with the bits of
+// nodata takes nodata_text (its "%g" text) without being formatted again.
+constexpr size_t FORMATTED_VALUE_CHARS = 32;
+char* format_g_row(char* out, const double* values, int count, double nodata,
+                   std::string_view nodata_text);
 // A header measure: "%.15g" when that reads back as the same number, else
 // "%.17g", so that the model always reads back the measures it wrote.
 std::string format_measure(double value);

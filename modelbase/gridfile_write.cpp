@@ -127,23 +127,31 @@ void modelobject::write_grid_rows(const std::string& file_name, grid_row_source&
   // order.
   std::vector<std::string> lines;
   const std::string absent_value = region_output ? format_g(nodata) : std::string("-9999");
+  const std::string nodata_text = format_g(nodata);
   auto put_text_rows = [&](int first, int last) {
     const auto count = static_cast<size_t>(last - first + 1);
     if (lines.size() < count) lines.resize(count);
-#pragma omp parallel for schedule(static)
-    for (int row = first; row <= last; ++row) {
-      std::string& line = lines[static_cast<size_t>(row - first)];
-      line.clear();
-      const double* cells = rows.row(row);
-      char number[32];
-      for (int col = 1; col <= ncols; ++col) {
-        if (col > 1) line.push_back('\t');
-        if (cells != nullptr)
-          line.append(number, format_g(number, cells[col]));
-        else
-          line += absent_value;
+#pragma omp parallel
+    {
+      // Each thread formats into its own buffer of the longest line.
+      std::vector<char> buffer(static_cast<size_t>(ncols) * FORMATTED_VALUE_CHARS + 1);
+#pragma omp for schedule(static)
+      for (int row = first; row <= last; ++row) {
+        std::string& line = lines[static_cast<size_t>(row - first)];
+        line.clear();
+        const double* cells = rows.row(row);
+        if (cells != nullptr) {
+          char* end = format_g_row(buffer.data(), cells, ncols, nodata, nodata_text);
+          *end++ = '\n';
+          line.assign(buffer.data(), end);
+        } else {
+          for (int col = 1; col <= ncols; ++col) {
+            if (col > 1) line.push_back('\t');
+            line += absent_value;
+          }
+          line.push_back('\n');
+        }
       }
-      line.push_back('\n');
     }
     for (int row = first; row <= last; ++row) out->put(lines[static_cast<size_t>(row - first)]);
   };

@@ -139,6 +139,29 @@ TEST(GridFileFormat, FormatsManyValuesExactlyAsPrintfG) {
   EXPECT_EQ(mismatches, 0u);
 }
 
+TEST(GridFileFormat, RowsOfValuesAreTabSeparatedPrintfTexts) {
+  struct row {
+    std::vector<double> values;  // [0] unused
+    double nodata;
+    const char* text;
+  };
+  const row rows[] = {
+      {{0, -9999, 1.5, -0.0, -9999, 1e7, 0.000123456},
+       -9999,
+       "-9999\t1.5\t-0\t-9999\t1e+07\t0.000123456"},
+      // Only the very bits of nodata take its text: -0 stays "-0".
+      {{0, 0.0, -0.0, 2.0}, 0.0, "0\t-0\t2"},
+      {{0, 3.25}, -9999, "3.25"},
+  };
+  for (const row& r : rows) {
+    const int count = static_cast<int>(r.values.size()) - 1;
+    std::vector<char> out(static_cast<size_t>(count) * FORMATTED_VALUE_CHARS);
+    const std::string nodata_text = format_g(r.nodata);
+    const char* end = format_g_row(out.data(), r.values.data(), count, r.nodata, nodata_text);
+    EXPECT_EQ(std::string(static_cast<const char*>(out.data()), end), r.text);
+  }
+}
+
 TEST(GridFileFormat, MeasuresReadBackAsTheSameNumber) {
   struct row {
     double value;
