@@ -9,13 +9,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <exception>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "modelbase/diagstream.h"
 #include "modelbase/signals.h"
+#include "modelbase/gridfile_banded.h"
 #include "modelbase/gridfile_format.h"
 #include "modelbase/gridfile_rows.h"
 #include "modelbase/gridstore.h"
@@ -70,57 +69,37 @@ void modelobject::write_grid_rows(const std::string& file_name, grid_row_source&
                                   bool double_precision, bool region_output) {
   file_operation_guard guard(sigint_after::arm);
   const int band = std::max(rows.band_rows(), 1);
-  // A failure is kept until every band has been loaded: the processes that
-  // send a gathered band wait for it to be taken.
-  std::exception_ptr failure;
-  auto attempt = [&failure](auto&& step) {
-    if (failure) return;
-    try {
-      step();
-    } catch (...) {
-      failure = std::current_exception();
-    }
-  };
+  banded_output target;
   std::string path = file_name;
-  attempt([&] {
+  target.attempt([&] {
     if (output_directory != nullptr) prefix_directory(*output_directory, path);
     path = output_path_sparing_inputs(*diag, store, path, output_directory);
   });
   // An empty path writes nothing, but the bands are still taken.
-  const bool writing = !failure && !path.empty();
+  const bool writing = !target.failure && !path.empty();
   const grid_measures model{ncols, nrows, xllcorner, yllcorner, cellsize, nodata};
   grid_header header = model_header();
-  // Declared before the stream, so that the stream is closed before the
-  // temporary is removed on a failure.
-  std::optional<pending_file> pending;
-  file_handle file;
-  std::optional<text_writer> out;
-  auto drop_file = [&] {
-    out.reset();
-    file.reset();
-    pending.reset();
-  };
   const grid_format format =
       double_precision ? grid_format::binary_double : grid_format::binary_single;
 
   if (writing) {
-    attempt([&] {
-      pending.emplace(path);
-      file.reset(pending->create_stream(as_text ? "w" : "wb"));
-      if (!file)
+    target.attempt([&] {
+      target.pending.emplace(path);
+      target.file.reset(target.pending->create_stream(as_text ? "w" : "wb"));
+      if (!target.file)
         fail_fatal(*diag, 26, "error creating ", path, errno_text(errno),
                    as_text ? " for writing in text mode." : " for writing in binary mode.");
       if (as_text) {
-        out.emplace(file.get());
-        out->put(text_grid_header(model));
+        target.out.emplace(target.file.get());
+        target.out->put(text_grid_header(model));
       } else {
         const std::vector<unsigned char> head = encode_binary_header(header, format);
-        if (std::fwrite(head.data(), 1, head.size(), file.get()) != head.size())
+        if (std::fwrite(head.data(), 1, head.size(), target.file.get()) != head.size())
           fail_write(path, 18, errno);
         reset_statistics(nodata);
       }
     });
-    if (failure) drop_file();
+    if (target.failure) target.drop();
   }
 
   // Text rows are formatted in parallel, a batch at a time, and written in
@@ -153,7 +132,7 @@ void modelobject::write_grid_rows(const std::string& file_name, grid_row_source&
         }
       }
     }
-    for (int row = first; row <= last; ++row) out->put(lines[static_cast<size_t>(row - first)]);
+    for (int row = first; row <= last; ++row) target.out->put(lines[static_cast<size_t>(row - first)]);
   };
   // Binary rows go out as they come; the statistics add the span cells in
   // row order, as one pass over the whole grid does.
@@ -165,7 +144,7 @@ void modelobject::write_grid_rows(const std::string& file_name, grid_row_source&
       if (cells == nullptr) cells = absent_row.data();
       bytes.clear();
       encode_values(cells + 1, static_cast<size_t>(ncols), format, bytes);
-      if (std::fwrite(bytes.data(), 1, bytes.size(), file.get()) != bytes.size())
+      if (std::fwrite(bytes.data(), 1, bytes.size(), target.file.get()) != bytes.size())
         fail_write(path, 18, errno);
       const row_strip span = span_of(strips, row);
       if (span.first < 1) continue;
@@ -180,8 +159,8 @@ void modelobject::write_grid_rows(const std::string& file_name, grid_row_source&
   for (int first = 1; first <= nrows; first += band) {
     const int last = std::min(nrows, first + band - 1);
     rows.load(first, last);
-    if (!writing || failure) continue;
-    attempt([&] {
+    if (!writing || target.failure) continue;
+    target.attempt([&] {
       for (int from = first; from <= last; from += TEXT_BATCH_ROWS) {
         const int to = std::min(last, from + TEXT_BATCH_ROWS - 1);
         if (as_text)
@@ -190,14 +169,14 @@ void modelobject::write_grid_rows(const std::string& file_name, grid_row_source&
           put_binary_rows(from, to);
       }
     });
-    if (failure) drop_file();
+    if (target.failure) target.drop();
   }
 
-  if (writing && !failure) {
-    attempt([&] {
+  if (writing && !target.failure) {
+    target.attempt([&] {
       if (as_text) {
-        finish_text_file(*out, file, path, header);
-        if (!pending->commit())
+        finish_text_file(*target.out, target.file, path, header);
+        if (!target.pending->commit())
           fail_fatal(*diag, 26, "error creating ", path, errno_text(errno),
                      " for writing in text mode.");
         return;
@@ -207,20 +186,19 @@ void modelobject::write_grid_rows(const std::string& file_name, grid_row_source&
       const auto all = header_values(header);
       bytes.clear();
       encode_values(all.data() + 6, 6, format, bytes);
-      if (std::fseek(file.get(), static_cast<long>(6 * value_bytes(format)), SEEK_SET) != 0 ||
-          std::fwrite(bytes.data(), 1, bytes.size(), file.get()) != bytes.size() ||
-          std::fflush(file.get()) != 0)
+      if (std::fseek(target.file.get(), static_cast<long>(6 * value_bytes(format)), SEEK_SET) != 0 ||
+          std::fwrite(bytes.data(), 1, bytes.size(), target.file.get()) != bytes.size() ||
+          std::fflush(target.file.get()) != 0)
         fail_write(path, 18, errno);
       file_header = header;
-      if (std::fclose(file.release()) != 0)
+      if (std::fclose(target.file.release()) != 0)
         fail_fatal(*diag, 27, "error closing ", path, errno_text(errno));
-      if (!pending->commit())
+      if (!target.pending->commit())
         fail_fatal(*diag, 26, "error creating ", path, errno_text(errno),
                    " for writing in binary mode.");
     });
   }
-  drop_file();
-  if (failure) std::rethrow_exception(failure);
+  target.finish();
 }
 
 void modelobject::blank_outside_span(double* cells, int row) const {

@@ -14,12 +14,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <exception>
 #include <optional>
 
 #include "modelbase/diagstream.h"
 #include "modelbase/signals.h"
 #include "modelbase/distribution.h"
+#include "modelbase/gridfile_banded.h"
 #include "modelbase/gridfile_format.h"
 #include "modelbase/gridfile_mpi.h"
 #include "modelbase/gridfile_rows.h"
@@ -312,70 +312,49 @@ void modelobject::write_text_stack_rows(const std::string& file_name, int levels
                                         stack_row_source& rows) {
   file_operation_guard guard(sigint_after::arm);
   const int band = std::max(rows.band_rows(), 1);
-  // A failure is kept until every band has been loaded: the processes that
-  // send a gathered band wait for it to be taken.
-  std::exception_ptr failure;
-  auto attempt = [&failure](auto&& step) {
-    if (failure) return;
-    try {
-      step();
-    } catch (...) {
-      failure = std::current_exception();
-    }
-  };
+  banded_output target;
   std::string path = file_name;
-  attempt([&] {
+  target.attempt([&] {
     if (output_directory != nullptr) prefix_directory(*output_directory, path);
     path = output_path_sparing_inputs(*diag, store, path, output_directory);
   });
-  const bool writing = !failure && !path.empty();
+  const bool writing = !target.failure && !path.empty();
   const grid_measures model{ncols, nrows, xllcorner, yllcorner, cellsize, nodata};
   grid_header header = model_header();
   header.stddev = levels;
   const size_t depth = static_cast<size_t>(levels) + 1;
-  // Declared before the stream, so that the stream is closed before the
-  // temporary is removed on a failure.
-  std::optional<pending_file> pending;
-  file_handle file;
-  std::optional<text_writer> out;
-  auto drop_file = [&] {
-    out.reset();
-    file.reset();
-    pending.reset();
-  };
   if (writing) {
-    attempt([&] {
-      pending.emplace(path);
-      file.reset(pending->create_stream("w"));
-      if (!file) fail_fatal(*diag, 26, "error opening ", path, errno_text(errno));
-      out.emplace(file.get());
-      out->put(text_stack_header(model, levels));
+    target.attempt([&] {
+      target.pending.emplace(path);
+      target.file.reset(target.pending->create_stream("w"));
+      if (!target.file) fail_fatal(*diag, 26, "error opening ", path, errno_text(errno));
+      target.out.emplace(target.file.get());
+      target.out->put(text_stack_header(model, levels));
     });
-    if (failure) drop_file();
+    if (target.failure) target.drop();
   }
   for (int first = 1; first <= nrows; first += band) {
     const int last = std::min(nrows, first + band - 1);
     rows.load(first, last);
-    if (!writing || failure) continue;
+    if (!writing || target.failure) continue;
     for (int row = first; row <= last; ++row) {
       const double* cells = rows.row(row);
       for (int col = 1; col <= ncols; ++col) {
         const double* cell = cells != nullptr ? cells + static_cast<size_t>(col) * depth : nullptr;
         for (size_t level = 0; level < depth; ++level) {
-          out->put_g(cell != nullptr ? cell[level] : nodata);
-          out->put('\n');
+          target.out->put_g(cell != nullptr ? cell[level] : nodata);
+          target.out->put('\n');
         }
       }
     }
   }
-  if (writing && !failure) {
-    attempt([&] {
-      finish_text_file(*out, file, path, header);
-      if (!pending->commit()) fail_fatal(*diag, 26, "error opening ", path, errno_text(errno));
+  if (writing && !target.failure) {
+    target.attempt([&] {
+      finish_text_file(*target.out, target.file, path, header);
+      if (!target.pending->commit()) fail_fatal(*diag, 26, "error opening ", path, errno_text(errno));
     });
   }
-  drop_file();
-  if (failure) std::rethrow_exception(failure);
+  target.finish();
 }
 
 void modelobject::write_stack(const std::string& file_name, const stack_matrix& stack, int levels,
