@@ -239,7 +239,6 @@ grid_matrix gather_grid_copy(const distribution_view& v, memory_handling& alloc,
 void gather_band_copy(const distribution_view& v, const grid_matrix& grid, int first, int last,
                       double* band) {
   const size_t stride = static_cast<size_t>(v.ncols) + 1;
-  posted_transfers posted;
   if (v.rank == 0) {
     const grid_matrix& regions = *v.regions;
     for (int row = first; row <= last; ++row) {
@@ -248,20 +247,12 @@ void gather_band_copy(const distribution_view& v, const grid_matrix& grid, int f
       for (int col = 1; col <= v.ncols; ++col)
         out[col] = own != nullptr && regions[row][col] == 0 ? own[col] : v.nodata;
     }
-    if (v.distributed())
-      for (int row = first; row <= last; ++row) {
-        double* out = band + static_cast<size_t>(row - first) * stride;
-        for_each_run_all(v, row, false, [&](double value, int col, int count) {
-          const int owner = owner_of(value);
-          if (owner > 0) posted.receive(out + col, count, owner, row);
-        });
-      }
-  } else if (v.distributed()) {
-    for (int row = std::max(first, band_first(v)); row <= std::min(last, band_last(v)); ++row)
-      for_each_own_run(v, row, false,
-                       [&](int col, int count) { posted.send(&grid[row][col], count, 0, row); });
   }
-  posted.wait();
+  if (v.distributed())
+    gather_runs_in(v, first, last, false, 1, [&](int row, int col) -> const double* {
+      if (v.rank != 0) return &grid[row][col];
+      return band + static_cast<size_t>(row - first) * stride + col;
+    });
 }
 
 void gather_stack(const distribution_view& v, stack_matrix& stack, int levels,
@@ -308,7 +299,6 @@ void gather_stack_band_copy(const distribution_view& v, const stack_matrix& stac
                             int first, int last, double* band) {
   const size_t depth = static_cast<size_t>(levels) + 1;
   const size_t stride = (static_cast<size_t>(v.ncols) + 1) * depth;
-  posted_transfers posted;
   if (v.rank == 0) {
     const grid_matrix& regions = *v.regions;
     for (int row = first; row <= last; ++row) {
@@ -320,23 +310,12 @@ void gather_stack_band_copy(const distribution_view& v, const stack_matrix& stac
           out[static_cast<size_t>(col) * depth + level] = mine ? own[col][level] : v.nodata;
       }
     }
-    if (v.distributed())
-      for (int row = first; row <= last; ++row) {
-        double* out = band + static_cast<size_t>(row - first) * stride;
-        for_each_run_all(v, row, true, [&](double value, int col, int count) {
-          const int owner = owner_of(value);
-          if (owner > 0)
-            posted.receive(out + static_cast<size_t>(col) * depth, message_size(count, levels),
-                           owner, row);
-        });
-      }
-  } else if (v.distributed()) {
-    for (int row = std::max(first, band_first(v)); row <= std::min(last, band_last(v)); ++row)
-      for_each_own_run(v, row, true, [&](int col, int count) {
-        posted.send(stack[row][col], message_size(count, levels), 0, row);
-      });
   }
-  posted.wait();
+  if (v.distributed())
+    gather_runs_in(v, first, last, true, levels + 1, [&](int row, int col) -> const double* {
+      if (v.rank != 0) return stack[row][col];
+      return band + static_cast<size_t>(row - first) * stride + static_cast<size_t>(col) * depth;
+    });
 }
 
 void scatter_stack(const distribution_view& v, stack_matrix& stack, int levels) {
