@@ -23,6 +23,7 @@
 #include "modelbase/gridfile_format.h"
 #include "modelbase/gridfile_mpi.h"
 #include "modelbase/gridstore.h"
+#include "modelbase/mapped_output.h"
 #include "modelbase/modelobject.h"
 #include "modelbase/outputfile.h"
 #include "modelbase/signals.h"
@@ -235,12 +236,17 @@ void modelobject::write_text_grid_bands(const std::string& file_name, const grid
   std::optional<pending_file> pending;
   if (rank == 0) pending.emplace(path);
   file_failure failure;
+  std::string temporary;
   MPI_File file = open_shared_temporary(*diag, path, "text", pending ? &*pending : nullptr,
-                                        file_bytes, failure);
+                                        file_bytes, failure, &temporary);
   // Independent writes: every process puts its own lines into the file
-  // itself (a collective write would funnel them through few writers).
+  // itself (a collective write would funnel them through few writers),
+  // through a mapping where the file's blocks could be reserved.
+  mapped_output mapped(temporary, reserve_shared_blocks(temporary, file_bytes, failure));
   for (const auto& [offset, piece] : pieces)
-    mpi_write_at(file, offset, piece.data(), static_cast<long long>(piece.size()), path, failure);
+    if (failure.code != 0 || !mapped.write_at(offset, piece.data(), piece.size()))
+      mpi_write_at(file, offset, piece.data(), static_cast<long long>(piece.size()), path,
+                   failure);
   const int closed = MPI_File_close(&file);
   if (closed != MPI_SUCCESS && failure.code == 0)
     failure = {27, "error closing " + path + mpi_error_text(closed)};

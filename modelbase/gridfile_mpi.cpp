@@ -5,6 +5,7 @@
 #include <climits>
 
 #include "modelbase/diagstream.h"
+#include "modelbase/mapped_output.h"
 #include "modelbase/modelobject.h"
 #include "modelbase/outputfile.h"
 
@@ -149,7 +150,7 @@ std::string output_write_error(const std::string& path, const std::string& reaso
 
 MPI_File open_shared_temporary(DiagStream& diag, const std::string& path,
                                const std::string& mode, pending_file* pending, long long bytes,
-                               file_failure& failure) {
+                               file_failure& failure, std::string* temporary_out) {
   std::string temporary;
   if (pending != nullptr) {
     if (pending->create())
@@ -166,7 +167,17 @@ MPI_File open_shared_temporary(DiagStream& diag, const std::string& path,
   settle_failures(diag, failure);
   const int sized = MPI_File_set_size(file, static_cast<MPI_Offset>(bytes));
   if (sized != MPI_SUCCESS) failure = {18, output_write_error(path, mpi_error_text(sized))};
+  if (temporary_out != nullptr) *temporary_out = temporary;
   return file;
+}
+
+bool reserve_shared_blocks(const std::string& temporary, long long bytes,
+                           const file_failure& failure) {
+  int reserved = 0;
+  if (world_rank() == 0 && failure.code == 0)
+    reserved = mapped_output::reserve_blocks(temporary, bytes) ? 1 : 0;
+  MPI_Bcast(&reserved, 1, MPI_INT, 0, MPI_COMM_WORLD);
+  return reserved != 0;
 }
 
 void mpi_write_at(MPI_File file, long long offset, const void* data, long long bytes,

@@ -3,6 +3,8 @@
 // addresses a cell as m[row][col]. Rows outside the allocated band are null.
 #pragma once
 
+#include <cstddef>
+#include <cstdlib>
 #include <memory>
 #include <vector>
 
@@ -16,6 +18,17 @@ constexpr double MAX_CHUNK_BYTES = 2147480000.0;  // [bytes] largest single allo
 
 // Smallest p with 2^p >= x, as a double (0 for x <= 1).
 double halvings_of(double x);
+
+// A block of rows. Zeroed blocks come from calloc: a large block is fresh
+// memory that the system hands out zeroed page by page when first touched,
+// so zeroing it again (as value-initialising new does) would touch every page
+// twice, and pages never written are never touched at all.
+struct chunk_release {
+  void operator()(double* block) const noexcept { std::free(block); }
+};
+using grid_chunk = std::unique_ptr<double[], chunk_release>;
+// count doubles, zeroed or left as they are; throws std::bad_alloc.
+grid_chunk allocate_chunk(size_t count, bool zeroed);
 
 class grid_matrix {
  public:
@@ -40,7 +53,7 @@ class grid_matrix {
  private:
   friend class memory_handling;
   std::vector<double*> rows_;
-  std::vector<std::unique_ptr<double[]>> chunks_;
+  std::vector<grid_chunk> chunks_;
   std::vector<int> chunk_rows_;
   int first_row_ = 0;
   int last_row_ = -1;

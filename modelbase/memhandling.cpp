@@ -45,6 +45,14 @@ std::vector<int> matrix_chunk_rows(int first_row, int last_row, int last_col) {
   return chunks;
 }
 
+grid_chunk allocate_chunk(size_t count, bool zeroed) {
+  const size_t bytes = std::max<size_t>(count, 1) * sizeof(double);
+  void* block = zeroed ? std::calloc(std::max<size_t>(count, 1), sizeof(double))
+                       : std::malloc(bytes);
+  if (block == nullptr) throw std::bad_alloc();
+  return grid_chunk(static_cast<double*>(block));
+}
+
 grid_matrix grid_matrix::clone() const {
   grid_matrix copy;
   copy.first_row_ = first_row_;
@@ -56,7 +64,7 @@ grid_matrix grid_matrix::clone() const {
   int row = first_row_;
   for (int k : chunk_rows_) {
     // Every value is copied below.
-    auto chunk = std::make_unique_for_overwrite<double[]>(static_cast<size_t>(k) * row_len);
+    grid_chunk chunk = allocate_chunk(static_cast<size_t>(k) * row_len, false);
     for (int i = 0; i < k; ++i) {
       double* dst = chunk.get() + static_cast<size_t>(i) * row_len;
       std::copy(rows_[static_cast<size_t>(row + i)], rows_[static_cast<size_t>(row + i)] + row_len,
@@ -105,11 +113,9 @@ grid_matrix memory_handling::matrix(int first_row, int last_row, int /*first_col
   m.chunk_rows_ = matrix_chunk_rows(first_row, last_row, last_col);
   int row = first_row;
   for (int k : m.chunk_rows_) {
-    std::unique_ptr<double[]> chunk;
+    grid_chunk chunk;
     try {
-      const size_t count = static_cast<size_t>(k) * row_len;
-      chunk = skip_zero_fill ? std::make_unique_for_overwrite<double[]>(count)
-                             : std::make_unique<double[]>(count);
+      chunk = allocate_chunk(static_cast<size_t>(k) * row_len, !skip_zero_fill);
     } catch (const std::bad_alloc&) {
       fail_fatal(*diag, 1, "memory allocation error 2 in matrix()");
     }

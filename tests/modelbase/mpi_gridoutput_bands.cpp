@@ -235,4 +235,47 @@ TEST(GridOutputBandsMpi, AFailedFileThrowsOnProcessZeroAfterAllBands) {
   }
 }
 
+// Text formatted by every process for its band and written into the file by
+// all of them at once: the bytes of the whole copy where the disk has room
+// (the file's blocks reserved, the lines copied in through mappings), and on
+// a full disk the failure of every write as before (nothing can be reserved,
+// so nothing is mapped and no process dies of a failed mapping): code 18 on
+// every process, the file written before kept, no temporary left.
+TEST(GridOutputBandsMpi, TextOfEveryBandWrittenAtOnce) {
+  band_run b;
+  division_run& d = b.d;
+  ASSERT_EQ(d.code, 0);
+  shared_workdir dir;
+  grid_matrix grid = b.band_grid();
+  auto expected_text = [&] {
+    grid_matrix copy = d.object.gather_grid_copy(0, &grid);
+    if (d.rank != 0) return std::string();
+    d.object.write_grid("expected", copy, true, false);
+    return read_file("expected");
+  };
+  std::string expected = expected_text();
+  d.object.write_text_grid_bands("a", grid);
+  if (d.rank == 0) {
+    EXPECT_EQ(read_file("a"), expected);
+  }
+
+  small_tmpfs disk;
+  if (!disk.mounted()) GTEST_SKIP() << disk.skip_reason();
+  const std::string path = disk.file("g.asc");
+  d.object.write_text_grid_bands(path, grid);
+  if (d.rank == 0) {
+    EXPECT_EQ(read_file(path), expected);
+  }
+  disk.fill();
+  for (int r = d.band_first(); r <= d.band_last(); ++r)
+    for (int c = 1; c <= d.ncols; ++c) grid[r][c] += 1.0;
+  EXPECT_EQ(thrown_code([&] { d.object.write_text_grid_bands(path, grid); }), 18);
+  disk.free_space();
+  if (d.rank == 0) {
+    EXPECT_EQ(read_file(path), expected);
+    EXPECT_EQ(disk.names(), std::set<std::string>{"g.asc"});
+  }
+  MPI_Barrier(MPI_COMM_WORLD);
+}
+
 }  // namespace
