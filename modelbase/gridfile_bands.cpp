@@ -13,6 +13,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <limits>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -39,19 +41,23 @@ int owner_at(const grid_matrix& regions, int row, int col) {
 }
 
 // The lowest owner of a cell of row, -1 when no cell of the row is owned.
+// Owners are compared as the grid holds them (whole numbers, negative or
+// nodata for no owner), so that the scan needs no conversion per cell.
 int formatter_of(const grid_matrix& regions, int row, int ncols) {
-  int lowest = -1;
+  const double* owners = regions[row];
+  double lowest = std::numeric_limits<double>::infinity();
   for (int col = 1; col <= ncols; ++col) {
-    const int owner = owner_at(regions, row, col);
-    if (owner >= 0 && (lowest < 0 || owner < lowest)) lowest = owner;
+    const double v = owners[col];
+    lowest = v >= 0 && v < lowest ? v : lowest;
   }
-  return lowest;
+  return lowest == std::numeric_limits<double>::infinity() ? -1 : static_cast<int>(lowest);
 }
 
 // Whether a cell of row is owned (stops at the first one).
 bool has_owner(const grid_matrix& regions, int row, int ncols) {
+  const double* owners = regions[row];
   for (int col = 1; col <= ncols; ++col)
-    if (owner_at(regions, row, col) >= 0) return true;
+    if (owners[col] >= 0) return true;
   return false;
 }
 
@@ -110,36 +116,53 @@ void modelobject::write_text_grid_bands(const std::string& file_name, const grid
   // The lines of the rows formatted here, in row order, and their lengths.
   std::vector<long long> line_bytes(static_cast<size_t>(nrows) + 1, 0);
   std::vector<double> values(static_cast<size_t>(ncols) + 1);
-  std::string text;
+  // The lines go straight into one buffer sized for the longest text they can
+  // have; pages beyond the text are never touched.
+  size_t rows_here = 0;
+  for (int row = own_first; row <= own_last; ++row)
+    if (formatter[static_cast<size_t>(row)] == rank) ++rows_here;
+  const size_t line_capacity = static_cast<size_t>(ncols) * FORMATTED_VALUE_CHARS + 1;
+  const auto formatted = std::make_unique_for_overwrite<char[]>(rows_here * line_capacity + 1);
+  size_t text_size = 0;
   size_t next_incoming = 0;
   std::vector<size_t> taken(static_cast<size_t>(process_count), 0);
   const std::string nodata_text = format_g(nodata);
-  std::vector<char> line(static_cast<size_t>(ncols) * FORMATTED_VALUE_CHARS + 1);
   for (int row = own_first; row <= own_last; ++row) {
     if (formatter[static_cast<size_t>(row)] != rank) continue;
-    const size_t line_start = text.size();
+    char* const line = formatted.get() + text_size;
     std::fill(taken.begin(), taken.end(), 0);
     const size_t first_incoming = next_incoming;
     while (next_incoming < incoming.size() && incoming_row[next_incoming] == row) ++next_incoming;
-    for (int col = 1; col <= ncols; ++col) {
-      const int owner = owner_at(regions, row, col);
-      double v = nodata;
-      if (owner == rank) {
-        v = grid[row][col];
-      } else if (owner >= 0) {
-        for (size_t k = first_incoming; k < next_incoming; ++k)
-          if (incoming_owner[k] == owner) {
-            v = incoming[k][taken[static_cast<size_t>(owner)]++];
-            break;
-          }
+    const double* owners = regions[row];
+    const double* own_values = grid[row];
+    if (first_incoming == next_incoming) {
+      // No other process sent cells of this row: own cells take their
+      // values, every other cell is nodata (a select the compiler vectorises).
+      const auto me = static_cast<double>(rank);
+      for (int col = 1; col <= ncols; ++col)
+        values[static_cast<size_t>(col)] = owners[col] == me ? own_values[col] : nodata;
+    } else {
+      for (int col = 1; col <= ncols; ++col) {
+        const int owner = owner_at(regions, row, col);
+        double v = nodata;
+        if (owner == rank) {
+          v = own_values[col];
+        } else if (owner >= 0) {
+          for (size_t k = first_incoming; k < next_incoming; ++k)
+            if (incoming_owner[k] == owner) {
+              v = incoming[k][taken[static_cast<size_t>(owner)]++];
+              break;
+            }
+        }
+        values[static_cast<size_t>(col)] = v;
       }
-      values[static_cast<size_t>(col)] = v;
     }
-    char* end = format_g_row(line.data(), values.data(), ncols, nodata, nodata_text);
+    char* end = format_g_row(line, values.data(), ncols, nodata, nodata_text);
     *end++ = '\n';
-    text.append(line.data(), end);
-    line_bytes[static_cast<size_t>(row)] = static_cast<long long>(text.size() - line_start);
+    text_size += static_cast<size_t>(end - line);
+    line_bytes[static_cast<size_t>(row)] = static_cast<long long>(end - line);
   }
+  const std::string_view text(formatted.get(), text_size);
 
   // Process 0 writes the header and the rows of no process (all nodata).
   const grid_measures model{ncols, nrows, xllcorner, yllcorner, cellsize, nodata};
@@ -217,7 +240,7 @@ void modelobject::write_text_grid_bands(const std::string& file_name, const grid
       if (k >= 0) put(row == 1 ? 0 : offset, filler[static_cast<size_t>(k)]);
     } else if (row >= own_first && row <= own_last &&
                formatter[static_cast<size_t>(row)] == rank) {
-      put(offset, std::string_view(text).substr(text_at, length));
+      put(offset, text.substr(text_at, length));
       text_at += length;
     }
   }
@@ -236,20 +259,27 @@ void modelobject::write_text_grid_bands(const std::string& file_name, const grid
   std::optional<pending_file> pending;
   if (rank == 0) pending.emplace(path);
   file_failure failure;
-  std::string temporary;
+  std::string mapped_path;
   MPI_File file = open_shared_temporary(*diag, path, "text", pending ? &*pending : nullptr,
-                                        file_bytes, failure, &temporary);
+                                        file_bytes, failure, &mapped_path);
   // Independent writes: every process puts its own lines into the file
   // itself (a collective write would funnel them through few writers),
   // through a mapping where the file's blocks could be reserved.
-  mapped_output mapped(temporary, reserve_shared_blocks(temporary, file_bytes, failure));
-  for (const auto& [offset, piece] : pieces)
-    if (failure.code != 0 || !mapped.write_at(offset, piece.data(), piece.size()))
+  if (file == MPI_FILE_NULL) {
+    mapped_output mapped(mapped_path);
+    for (const auto& [offset, piece] : pieces)
+      if (failure.code == 0 && !mapped.write_at(offset, piece.data(), piece.size()))
+        failure = {18, output_write_error(path, errno_text(errno))};
+    if (!mapped.close() && failure.code == 0)
+      failure = {27, "error closing " + path + errno_text(errno)};
+  } else {
+    for (const auto& [offset, piece] : pieces)
       mpi_write_at(file, offset, piece.data(), static_cast<long long>(piece.size()), path,
                    failure);
-  const int closed = MPI_File_close(&file);
-  if (closed != MPI_SUCCESS && failure.code == 0)
-    failure = {27, "error closing " + path + mpi_error_text(closed)};
+    const int closed = MPI_File_close(&file);
+    if (closed != MPI_SUCCESS && failure.code == 0)
+      failure = {27, "error closing " + path + mpi_error_text(closed)};
+  }
   if (rank == 0) file_header = model_header();
   // Every process has closed the file: a failure anywhere removes the
   // temporary on process 0, success renames it once.

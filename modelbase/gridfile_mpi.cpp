@@ -150,16 +150,27 @@ std::string output_write_error(const std::string& path, const std::string& reaso
 
 MPI_File open_shared_temporary(DiagStream& diag, const std::string& path,
                                const std::string& mode, pending_file* pending, long long bytes,
-                               file_failure& failure, std::string* temporary_out) {
+                               file_failure& failure, std::string* mapped) {
   std::string temporary;
+  int reserved = 0;
   if (pending != nullptr) {
-    if (pending->create())
+    if (pending->create()) {
       temporary = pending->temporary();
-    else
+      if (mapped != nullptr) reserved = mapped_output::reserve_blocks(temporary, bytes) ? 1 : 0;
+    } else {
       failure = {26, output_create_error(path, mode, errno_text(errno != 0 ? errno : EIO))};
+    }
   }
   broadcast_string(temporary);
   settle_failures(diag, failure);
+  if (mapped != nullptr) {
+    MPI_Bcast(&reserved, 1, MPI_INT, 0, MPI_COMM_WORLD);
+    mapped->clear();
+    if (reserved != 0) {
+      *mapped = temporary;
+      return MPI_FILE_NULL;
+    }
+  }
   MPI_File file;
   const int opened =
       MPI_File_open(MPI_COMM_WORLD, temporary.c_str(), MPI_MODE_WRONLY, MPI_INFO_NULL, &file);
@@ -167,17 +178,7 @@ MPI_File open_shared_temporary(DiagStream& diag, const std::string& path,
   settle_failures(diag, failure);
   const int sized = MPI_File_set_size(file, static_cast<MPI_Offset>(bytes));
   if (sized != MPI_SUCCESS) failure = {18, output_write_error(path, mpi_error_text(sized))};
-  if (temporary_out != nullptr) *temporary_out = temporary;
   return file;
-}
-
-bool reserve_shared_blocks(const std::string& temporary, long long bytes,
-                           const file_failure& failure) {
-  int reserved = 0;
-  if (world_rank() == 0 && failure.code == 0)
-    reserved = mapped_output::reserve_blocks(temporary, bytes) ? 1 : 0;
-  MPI_Bcast(&reserved, 1, MPI_INT, 0, MPI_COMM_WORLD);
-  return reserved != 0;
 }
 
 void mpi_write_at(MPI_File file, long long offset, const void* data, long long bytes,

@@ -57,17 +57,14 @@ std::string output_write_error(const std::string& path, const std::string& reaso
 // Collective: process 0 makes the temporary of pending (the others pass
 // none), every process opens it for writing, and it gets its whole length of
 // bytes. A failure to make or open it is settled on all processes (26); a
-// failure to size it is left in failure (18). temporary (when given) gets the
-// name of the file every process writes.
+// failure to size it is left in failure (18).
+// With mapped given, process 0 first tries to reserve the file's blocks
+// (mapped_output): where that works no MPI-IO file is opened (the result is
+// MPI_FILE_NULL) and mapped gets the temporary's name on every process, for
+// writes through mapped_output; otherwise mapped is left empty.
 MPI_File open_shared_temporary(DiagStream& diag, const std::string& path,
                                const std::string& mode, pending_file* pending, long long bytes,
-                               file_failure& failure, std::string* temporary = nullptr);
-
-// Collective, after open_shared_temporary: process 0 reserves the blocks of
-// the file's bytes; true on every process when they may write through
-// mappings (mapped_output), false when they write through MPI-IO.
-bool reserve_shared_blocks(const std::string& temporary, long long bytes,
-                           const file_failure& failure);
+                               file_failure& failure, std::string* mapped = nullptr);
 
 // Independent: writes bytes at offset in pieces of int counts. Does nothing
 // when failure holds one already; sets it (18) when a write fails or falls

@@ -7,7 +7,8 @@
 // A mapped write that finds no room on the disk would end the process with a
 // signal instead of an error, so the file's blocks are reserved first; where
 // that is not possible (a file system without reservations, a device such as
-// /dev/full) nothing is mapped and the caller writes its ranges as before.
+// /dev/full, a full disk) nothing is mapped and the caller writes through
+// MPI-IO instead.
 #pragma once
 
 #include <cstddef>
@@ -15,23 +16,27 @@
 
 class mapped_output {
  public:
-  // Opens path for mapped writes when the file of bytes bytes could be
-  // reserved beforehand (reserve_blocks); usable() tells.
-  mapped_output(const std::string& path, bool reserved);
+  // Opens path for writing into its reserved blocks (reserve_blocks); an
+  // empty path opens nothing.
+  explicit mapped_output(const std::string& path);
   ~mapped_output();
   mapped_output(const mapped_output&) = delete;
   mapped_output& operator=(const mapped_output&) = delete;
 
   bool usable() const { return fd_ >= 0; }
-  // Copies bytes bytes to offset; false when the range could not be mapped
-  // (the caller writes it another way).
+  // Copies bytes bytes to offset, through a mapping, or with plain writes
+  // where a range cannot be mapped. False (errno set) when the file is not
+  // open or a write failed.
   bool write_at(long long offset, const void* data, size_t bytes);
+  // Closes the file; false (errno set) when closing failed.
+  bool close();
 
-  // Gives the regular file at path its blocks for bytes bytes, so that
-  // mapped writes cannot run out of space. False (nothing to map) for other
-  // files, file systems without reservations and a full disk.
+  // Gives the regular file at path bytes bytes of reserved blocks (its
+  // length). False (nothing to map) for other files, file systems without
+  // reservations and a full disk.
   static bool reserve_blocks(const std::string& path, long long bytes);
 
  private:
   int fd_ = -1;
+  int open_error_ = 0;
 };

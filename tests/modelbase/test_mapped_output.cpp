@@ -5,6 +5,7 @@
 // with a signal.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <string>
 #include <utility>
 #include <vector>
@@ -36,8 +37,8 @@ TEST(MappedOutput, RangesLandAtTheirOffsets) {
   std::string expected;
   {
     // Two writers, as two processes would be, each with every other range.
-    mapped_output first(path, true);
-    mapped_output second(path, true);
+    mapped_output first(path);
+    mapped_output second(path);
     ASSERT_TRUE(first.usable());
     for (size_t k = 0; k < ranges.size(); ++k) {
       const std::string text = pattern(static_cast<size_t>(ranges[k].second), static_cast<char>(k));
@@ -58,12 +59,17 @@ TEST(MappedOutput, NothingIsMappedWithoutReservedBlocks) {
     SCOPED_TRACE(path);
     EXPECT_FALSE(mapped_output::reserve_blocks(path, 100));
   }
-  const std::string path = dir.file("kept.txt");
-  dir_write(path, "kept");
-  mapped_output unreserved(path, false);
-  EXPECT_FALSE(unreserved.usable());
-  EXPECT_FALSE(unreserved.write_at(0, "xx", 2));
-  EXPECT_EQ(read_file(path), "kept");
+  // No name (nothing reserved) or a name that cannot be opened: every write
+  // fails and says why.
+  for (const std::string& path : {std::string(), dir.file("missing/out.txt")}) {
+    SCOPED_TRACE(path);
+    mapped_output unopened(path);
+    EXPECT_FALSE(unopened.usable());
+    errno = 0;
+    EXPECT_FALSE(unopened.write_at(0, "xx", 2));
+    EXPECT_NE(errno, 0);
+    EXPECT_TRUE(unopened.close());
+  }
 }
 
 }  // namespace
