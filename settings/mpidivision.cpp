@@ -334,9 +334,10 @@ void mpi_division::create_mpi_regions(modelobject& owner, int ncols, int nrows, 
                  "MPI-Regions: to much strips to be stored in a grid row in row ", overflow_row);
   }
 
-  // Halo cells: other processes' cells among the eight neighbours of own cells.
-  const int own_first = rank == 0 ? 1 : first_row;
-  const int own_last = rank == 0 ? nrows : last_row;
+  // Halo cells: other processes' cells among the eight neighbours of own cells
+  // (all of which lie in the own rows, on process 0 too).
+  const int own_first = std::max(first_row, 1);
+  const int own_last = std::min(last_row, nrows);
   for (int row = own_first; row <= own_last; ++row)
     for (int col = 1; col <= ncols; ++col) {
       if (regions[row][col] != rank) continue;
