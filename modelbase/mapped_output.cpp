@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +14,25 @@ namespace {
 
 // Largest mapping at a time: the address space a write takes stays bounded.
 constexpr long long MAP_PIECE_BYTES = 64LL << 20;
+
+// File systems whose reservation holds real blocks for later writes into
+// them: ext2/3/4, XFS, Btrfs (first writes into reserved extents are made in
+// place) and tmpfs. Others may accept a reservation without keeping the room
+// (copy-on-write file systems, network file systems), and a mapped write that
+// then finds the disk full would end the process.
+bool reservation_holds(int fd) {
+  struct statfs info {};
+  if (::fstatfs(fd, &info) != 0) return false;
+  switch (static_cast<unsigned long>(info.f_type)) {
+    case 0xEF53UL:      // ext2, ext3, ext4
+    case 0x58465342UL:  // XFS
+    case 0x9123683EUL:  // Btrfs
+    case 0x01021994UL:  // tmpfs
+      return true;
+    default:
+      return false;
+  }
+}
 
 bool write_fully(int fd, const char* data, long long bytes, long long offset) {
   while (bytes > 0) {
@@ -35,7 +55,7 @@ bool mapped_output::reserve_blocks(const std::string& path, long long bytes) {
   const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
   if (fd < 0) return false;
   struct stat info {};
-  bool reserved = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+  bool reserved = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && reservation_holds(fd);
   // Mode 0: real blocks, and the file's length; no emulation that writes
   // zeros (posix_fallocate would).
   if (reserved && bytes > 0) reserved = ::fallocate(fd, 0, 0, static_cast<off_t>(bytes)) == 0;

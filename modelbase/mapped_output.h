@@ -6,9 +6,9 @@
 //
 // A mapped write that finds no room on the disk would end the process with a
 // signal instead of an error, so the file's blocks are reserved first; where
-// that is not possible (a file system without reservations, a device such as
-// /dev/full, a full disk) nothing is mapped and the caller writes through
-// MPI-IO instead.
+// that is not possible (a file system whose reservations do not keep the
+// room, a device such as /dev/full, a full disk) nothing is mapped and the
+// caller writes through MPI-IO instead.
 #pragma once
 
 #include <cstddef>
@@ -32,8 +32,8 @@ class mapped_output {
   bool close();
 
   // Gives the regular file at path bytes bytes of reserved blocks (its
-  // length). False (nothing to map) for other files, file systems without
-  // reservations and a full disk.
+  // length). False (nothing to map) for other files, file systems whose
+  // reservations do not keep the room and a full disk.
   static bool reserve_blocks(const std::string& path, long long bytes);
 
  private:
