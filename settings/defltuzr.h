@@ -236,6 +236,9 @@ class defaultini : private settings_context_holder, public modelobject {
   void stage_copy_and_base_settings();
   void stage_zone_grid_and_division();
   void stage_zone_table_and_distribution();
+  // Process 0 hands every process the cells of its band of the zone grid and
+  // of the river links (links: their store entry, 0 for none).
+  void distribute_zone_grids(int links);
   void stage_standard_grids();
   void stage_landuse_layers();
   void close_control_file();

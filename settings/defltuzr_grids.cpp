@@ -283,8 +283,18 @@ void defaultini::stage_zone_grid_and_division() {
 
 void defaultini::stage_zone_table_and_distribution() {
   grid_store& s = *store;
-  zones_table.rank_zone_grid(*this, s, nullptr, ncols, nrows, nodata, cellsize, first_row,
-                             last_row);
+  const int links = find_grid("river_links", 1);
+  if (process_count > 1) {
+    // Every process ranks the zones over its own cells: the zone grid goes
+    // out first.
+    distribute_zone_grids(links);
+    zones_table.rank_zone_grid_by_bands(
+        *this, s[1].file_name.value_or(std::string()), own_grid(1), division.regions,
+        zone_grid_frame{ncols, nrows, nodata, cellsize, first_row, last_row});
+  } else {
+    zones_table.rank_zone_grid(*this, s, nullptr, ncols, nrows, nodata, cellsize, first_row,
+                               last_row);
+  }
   zones = &zones_table.records;
   zone_index = &zones_table.code_to_index;
   strips = &zones_table.strips;
@@ -298,8 +308,11 @@ void defaultini::stage_zone_table_and_distribution() {
     write_text_grid_bands(regions_name, division.regions);
   else if (rank == 0)
     write_grid(regions_name, division.regions, write_ascii_grids != 0, write_double_grids != 0);
+  if (process_count == 1) distribute_zone_grids(links);
+}
 
-  const int links = find_grid("river_links", 1);
+void defaultini::distribute_zone_grids(int links) {
+  grid_store& s = *store;
   if (rank != 0) {
     int first = 0;
     int last = 0;

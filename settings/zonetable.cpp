@@ -4,11 +4,15 @@
 
 #include <algorithm>
 #include <array>
+#include <climits>
 #include <cmath>
+#include <utility>
+#include <vector>
 
 #include "modelbase/diagstream.h"
 #include "modelbase/gridstore.h"
 #include "modelbase/modelobject.h"
+#include "settings/rank0_status.h"
 
 static_assert(sizeof(row_strip) == 2 * sizeof(int), "row_strip must be two ints");
 static_assert(sizeof(zone_record) == 5 * sizeof(double), "zone_record must be five doubles");
@@ -200,4 +204,103 @@ void zone_table::rank_zones(modelobject& owner, zone_ranker ranker, const zone_g
     for (int row = 0; row <= nrows; ++row)
       if (row < frame.first_own_row || row > frame.last_own_row)
         strips[static_cast<size_t>(row)] = row_strip{};
+}
+
+void zone_table::rank_zone_grid_by_bands(modelobject& owner, const std::string& file_name,
+                                         const grid_matrix& zone, const grid_matrix& owners,
+                                         const zone_grid_frame& f) {
+  int me = 0;
+  MPI_Comm_rank(MPI_COMM_WORLD, &me);
+  DiagStream& diag = owner.diagnostics();
+  if (me == 0) diag_entry(diag, "ranking zones from ", file_name, " for ", owner.object_name());
+
+  // A walk over the whole grid in row order stops at the first invalid code
+  // or at the first cell of a code beyond MAX_ZONES: the positions in row
+  // order of every process's first invalid cell and first cell of each code,
+  // reduced to their minimum, tell which comes first. Cell counts are whole
+  // numbers, exact in any order.
+  constexpr long long NONE = LLONG_MAX;
+  const auto codes = static_cast<size_t>(MAX_ZONE_CODE) + 1U;
+  long long first_invalid = NONE;
+  std::vector<long long> first_seen(codes, NONE);
+  std::vector<long long> cells(codes, 0);
+  const auto rows = static_cast<size_t>(f.nrows) + 1U;
+  std::vector<int> span_first(rows, INT_MAX);
+  std::vector<int> span_last(rows, -1);
+  const int from = me == 0 ? 1 : std::max(1, f.first_own_row);
+  const int to = me == 0 ? f.nrows : std::min(f.nrows, f.last_own_row);
+  const auto mine = static_cast<double>(me);
+  for (int row = from; row <= to; ++row) {
+    const double* z = zone[row];
+    const double* o = owners[row];
+    for (int col = 1; col <= f.ncols; ++col) {
+      if (z[col] == f.nodata) continue;
+      if (!(o[col] == mine || (me == 0 && !(o[col] >= 0)))) continue;
+      const auto r = static_cast<size_t>(row);
+      span_first[r] = std::min(span_first[r], col);
+      span_last[r] = std::max(span_last[r], col);
+      const long long position = static_cast<long long>(row - 1) * f.ncols + (col - 1);
+      int code = 0;
+      if (!zone_code_of(z[col], code)) {
+        first_invalid = std::min(first_invalid, position);
+        continue;
+      }
+      long long& seen = first_seen[static_cast<size_t>(code)];
+      seen = std::min(seen, position);
+      ++cells[static_cast<size_t>(code)];
+    }
+  }
+  MPI_Allreduce(MPI_IN_PLACE, &first_invalid, 1, MPI_LONG_LONG, MPI_MIN, MPI_COMM_WORLD);
+  MPI_Allreduce(MPI_IN_PLACE, first_seen.data(), static_cast<int>(codes), MPI_LONG_LONG, MPI_MIN,
+                MPI_COMM_WORLD);
+  std::vector<std::pair<long long, int>> appearance;  // (first position, code)
+  for (size_t code = 0; code < codes; ++code)
+    if (first_seen[code] < first_invalid)
+      appearance.emplace_back(first_seen[code], static_cast<int>(code));
+  std::sort(appearance.begin(), appearance.end());
+  run_on_rank0_and_share_error(me, [&] {
+    if (static_cast<int>(appearance.size()) > MAX_ZONES)
+      fail_too_many_zones(diag, zone_ranker::settings_object, file_name);
+    if (first_invalid != NONE) fail_invalid_code(diag, zone_ranker::settings_object, file_name);
+  });
+
+  MPI_Allreduce(MPI_IN_PLACE, cells.data(), static_cast<int>(codes), MPI_LONG_LONG, MPI_SUM,
+                MPI_COMM_WORLD);
+  MPI_Allreduce(MPI_IN_PLACE, span_first.data(), static_cast<int>(rows), MPI_INT, MPI_MIN,
+                MPI_COMM_WORLD);
+  MPI_Allreduce(MPI_IN_PLACE, span_last.data(), static_cast<int>(rows), MPI_INT, MPI_MAX,
+                MPI_COMM_WORLD);
+
+  // Ascending codes, each zone's cells counted once per cell (weight 1).
+  std::vector<int> ascending;
+  for (const auto& entry : appearance) ascending.push_back(entry.second);
+  std::sort(ascending.begin(), ascending.end());
+  zone_count = static_cast<int>(ascending.size());
+  max_zone_code = ascending.empty() ? 0 : ascending.back();
+  records.assign(static_cast<size_t>(zone_count) + 1U, zone_record{});
+  code_to_index.assign(static_cast<size_t>(max_zone_code) + 1U, 0);
+  double total = 0;
+  for (int k = 1; k <= zone_count; ++k) {
+    const int code = ascending[static_cast<size_t>(k) - 1U];
+    const auto n = static_cast<double>(cells[static_cast<size_t>(code)]);
+    records[static_cast<size_t>(k)] = zone_record{n, n, static_cast<double>(code), 0, n};
+    code_to_index[static_cast<size_t>(code)] = k;
+    total += n;
+  }
+  run_on_rank0_and_share_error(me, [&] {
+    if (zone_count == 0 || total == 0)
+      fail_all_nodata(diag, zone_ranker::settings_object, file_name);
+  });
+  for (int k = 1; k <= zone_count; ++k)
+    records[static_cast<size_t>(k)].share = records[static_cast<size_t>(k)].count / total;
+  records[0] = zone_record{0, 0, 0, total * f.cellsize * f.cellsize / 1000000.0, 0};
+
+  // Spans of every row on process 0, of the own rows elsewhere.
+  strips.assign(rows, row_strip{});
+  for (int row = 1; row <= f.nrows; ++row) {
+    const auto r = static_cast<size_t>(row);
+    if (span_first[r] == INT_MAX) continue;
+    if (me != 0 && (row < f.first_own_row || row > f.last_own_row)) continue;
+    strips[r] = row_strip{span_first[r], span_last[r]};
+  }
 }

@@ -61,6 +61,16 @@ class zone_table {
                       int ncols, int nrows, double nodata, double cellsize, int first_own_row,
                       int last_own_row);
 
+  // Collective, on a divided grid: the same table as rank_zone_grid without
+  // weights, ranked by every process over the cells it answers for: its own
+  // cells of zone (owners: the division's owner per cell), and on process 0
+  // also the cells with zone data that no process owns (below nodata, not a
+  // number), for which it holds zone whole. The entries and errors are those
+  // of one walk over the whole grid in row order.
+  void rank_zone_grid_by_bands(modelobject& owner, const std::string& file_name,
+                               const grid_matrix& zone, const grid_matrix& owners,
+                               const zone_grid_frame& frame);
+
   // The one ranking behind both callers (collective, errors as above; a
   // module's too many subbasins is 4 as well). owner writes the entries.
   void rank_zones(modelobject& owner, zone_ranker ranker, const zone_grid_input& input,

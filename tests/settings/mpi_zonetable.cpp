@@ -172,4 +172,92 @@ TEST(ZoneTableMpi, CodeLimitsAndErrors) {
   EXPECT_EQ(limits.table.code_to_index[32767], 2);
 }
 
+// Ranking over the bands of a division gives the table of one walk over the
+// whole grid (process 0's ranking, which the fixture makes), and the same
+// error where that walk meets one: every process looks only at its own cells
+// (the other cells of its band hold a decoy code that would show in the
+// table), process 0 also at the cells of no process.
+TEST(ZoneTableMpi, RankingByBandsIsTheWalkOverTheWholeGrid) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  auto with = [](grid_rows g, int row, int col, double value) {
+    g[static_cast<size_t>(row - 1)][static_cast<size_t>(col - 1)] = value;
+    return g;
+  };
+  const grid_rows ragged = zone_rows({"...111....", "..1111222.", ".11..2222.", "333..2222.",
+                                      "33333.44..", "...3344444", "......4..."});
+  const grid_rows limit = distinct_codes(16001);  // code 16000 at row 101, column 1
+  const grid_rows beyond = distinct_codes(16002);  // codes 16000 and 16001 at row 101
+  const std::string invalid =
+      "invalid zone code in zones.asc!\n (codes has to be between 0 and 32767)!" + NEXT;
+  const std::string too_many = "too much zones in zones.asc, (max. 16000)!" + NEXT;
+  const code_case cases[] = {
+      {"ragged bands", ragged, 0, ""},
+      {"codes beyond the limit before an invalid code", with(limit, 101, 160, 40000), 4,
+       too_many},
+      {"an invalid code in an early band before the codes beyond the limit",
+       with(beyond, 2, 7, 40000), 3, invalid},
+      {"a cell of no process before the codes beyond the limit", with(beyond, 1, 3, nan), 3,
+       invalid},
+      {"a cell of no process in the last row", with(distinct_codes(16000), 100, 160, -20000), 3,
+       invalid},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    division_run d(c.grid);
+    ASSERT_EQ(d.code, c.code);
+    const int rows = d.nrows;
+    const int cols = d.ncols;
+    grid_matrix band;
+    if (d.rank != 0) {
+      const int first = d.division.held_first_row();
+      const int last = d.division.held_last_row();
+      band = d.object.matrix(first, last, 1, cols, rows);
+      for (int r = first; r <= last; ++r)
+        for (int col = 1; col <= cols; ++col)
+          band[r][col] = d.division.regions[r][col] == d.rank
+                             ? c.grid[static_cast<size_t>(r - 1)][static_cast<size_t>(col - 1)]
+                             : 31000.0;
+    }
+    const size_t entries = d.cap.console().size();
+    zone_table t;
+    int code = 0;
+    try {
+      t.rank_zone_grid_by_bands(d.object, "zones.asc", d.rank == 0 ? d.zone : band,
+                                d.division.regions,
+                                zone_grid_frame{cols, rows, N, 100.0, d.own_first, d.own_last});
+    } catch (int thrown) {
+      code = thrown;
+    }
+    EXPECT_EQ(code, c.code);
+    if (c.code != 0) {
+      if (d.rank == 0) {
+        const std::string console = d.cap.console().substr(entries);
+        EXPECT_NE(console.find("ranking zones from zones.asc"), std::string::npos);
+        ASSERT_GE(console.size(), c.entry.size());
+        EXPECT_EQ(console.substr(console.size() - c.entry.size()), c.entry);
+      }
+      continue;
+    }
+    const zone_table& want = d.zones;
+    EXPECT_EQ(t.zone_count, want.zone_count);
+    EXPECT_EQ(t.max_zone_code, want.max_zone_code);
+    EXPECT_EQ(t.code_to_index, want.code_to_index);
+    ASSERT_EQ(t.records.size(), want.records.size());
+    for (size_t k = 0; k < want.records.size(); ++k) {
+      const zone_record& a = t.records[k];
+      const zone_record& b = want.records[k];
+      EXPECT_EQ(a.count, b.count) << k;
+      EXPECT_EQ(a.sum, b.sum) << k;
+      EXPECT_EQ(a.code, b.code) << k;
+      EXPECT_EQ(a.share, b.share) << k;
+      EXPECT_EQ(a.weight, b.weight) << k;
+    }
+    ASSERT_EQ(t.strips.size(), want.strips.size());
+    for (size_t r = 0; r < want.strips.size(); ++r) {
+      EXPECT_EQ(t.strips[r].first, want.strips[r].first) << r;
+      EXPECT_EQ(t.strips[r].last, want.strips[r].last) << r;
+    }
+  }
+}
+
 }  // namespace
