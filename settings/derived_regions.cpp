@@ -22,6 +22,7 @@
 #include "settings/defltuzr.h"
 #include "settings/derived_grids.h"
 #include "settings/derived_grids_kernels.h"
+#include "settings/first_in_row_order.h"
 #include "settings/rank0_status.h"
 
 namespace {
@@ -182,9 +183,8 @@ void derived_grids::rank_region_grid(int region_index) {
   // a code beyond the allowed number: the positions in row order of each
   // process's first invalid cell and first cell of every code, reduced to
   // their minimum, tell which comes first.
-  constexpr long long NONE = LLONG_MAX;
-  long long first_invalid = NONE;
-  std::vector<long long> first_seen(static_cast<size_t>(MAX_REGION_CODE) + 1U, NONE);
+  long long first_invalid = NOT_SEEN;
+  std::vector<long long> first_seen(static_cast<size_t>(MAX_REGION_CODE) + 1U, NOT_SEEN);
   // Process 0 also takes the cells with a zone value that no process owns
   // (below nodata), over the whole zone grid it holds.
   const int own_first = me == 0 ? 1 : std::max(1, first_row());
@@ -195,7 +195,7 @@ void derived_grids::rank_region_grid(int region_index) {
     const double owner = (*owners)[r][c];
     return owner == me || (me == 0 && !(owner > nd));
   };
-  for (int r = own_first; r <= own_last && first_invalid == NONE; ++r)
+  for (int r = own_first; r <= own_last && first_invalid == NOT_SEEN; ++r)
     for (int c = 1; c <= cols; ++c) {
       if (!own(r, c)) continue;
       const long long position = static_cast<long long>(r - 1) * cols + (c - 1);
@@ -205,27 +205,19 @@ void derived_grids::rank_region_grid(int region_index) {
         break;
       }
       long long& seen = first_seen[static_cast<size_t>(rounded)];
-      if (seen == NONE) seen = position;
+      if (seen == NOT_SEEN) seen = position;
     }
-  MPI_Allreduce(MPI_IN_PLACE, &first_invalid, 1, MPI_LONG_LONG, MPI_MIN, MPI_COMM_WORLD);
-  MPI_Allreduce(MPI_IN_PLACE, first_seen.data(), MAX_REGION_CODE + 1, MPI_LONG_LONG, MPI_MIN,
-                MPI_COMM_WORLD);
-  std::vector<std::pair<long long, int>> appearance;  // (first position, code)
-  for (int code = 1; code <= MAX_REGION_CODE; ++code)
-    if (first_seen[static_cast<size_t>(code)] < first_invalid)
-      appearance.emplace_back(first_seen[static_cast<size_t>(code)], code);
-  std::sort(appearance.begin(), appearance.end());
+  const std::vector<int> met = codes_in_row_order(first_invalid, first_seen);
   run_on_rank0_and_share_error(me, [&] {
-    if (static_cast<int>(appearance.size()) > MAX_REGIONS)
+    if (static_cast<int>(met.size()) > MAX_REGIONS)
       fail_fatal(diag(), TOO_MANY_REGIONS_CODE, "too much zones in ", region_file, ", (max. ",
                  MAX_REGIONS, ")!\n");
-    if (first_invalid != NONE)
+    if (first_invalid != NOT_SEEN)
       fail_fatal(diag(), INVALID_REGION_CODE, "invalid region code in ", region_file,
                  "!\n (codes has to be between 1 and ", MAX_REGION_CODE, ")!\n");
   });
 
-  std::vector<int> codes;
-  for (const auto& entry : appearance) codes.push_back(entry.second);
+  std::vector<int> codes = met;
   std::sort(codes.begin(), codes.end());
   n_regions = static_cast<int>(codes.size());
   max_region_code = codes.empty() ? 0 : codes.back();

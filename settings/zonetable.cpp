@@ -12,6 +12,7 @@
 #include "modelbase/diagstream.h"
 #include "modelbase/gridstore.h"
 #include "modelbase/modelobject.h"
+#include "settings/first_in_row_order.h"
 #include "settings/rank0_status.h"
 
 static_assert(sizeof(row_strip) == 2 * sizeof(int), "row_strip must be two ints");
@@ -214,15 +215,12 @@ void zone_table::rank_zone_grid_by_bands(modelobject& owner, const std::string& 
   DiagStream& diag = owner.diagnostics();
   if (me == 0) diag_entry(diag, "ranking zones from ", file_name, " for ", owner.object_name());
 
-  // A walk over the whole grid in row order stops at the first invalid code
-  // or at the first cell of a code beyond MAX_ZONES: the positions in row
-  // order of every process's first invalid cell and first cell of each code,
-  // reduced to their minimum, tell which comes first. Cell counts are whole
-  // numbers, exact in any order.
-  constexpr long long NONE = LLONG_MAX;
+  // The first positions of the invalid cells and of each code tell which
+  // error a walk in row order meets first (codes_in_row_order); cell counts
+  // are whole numbers, exact in any order.
   const auto codes = static_cast<size_t>(MAX_ZONE_CODE) + 1U;
-  long long first_invalid = NONE;
-  std::vector<long long> first_seen(codes, NONE);
+  long long first_invalid = NOT_SEEN;
+  std::vector<long long> first_seen(codes, NOT_SEEN);
   std::vector<long long> cells(codes, 0);
   const auto rows = static_cast<size_t>(f.nrows) + 1U;
   std::vector<int> span_first(rows, INT_MAX);
@@ -250,18 +248,11 @@ void zone_table::rank_zone_grid_by_bands(modelobject& owner, const std::string& 
       ++cells[static_cast<size_t>(code)];
     }
   }
-  MPI_Allreduce(MPI_IN_PLACE, &first_invalid, 1, MPI_LONG_LONG, MPI_MIN, MPI_COMM_WORLD);
-  MPI_Allreduce(MPI_IN_PLACE, first_seen.data(), static_cast<int>(codes), MPI_LONG_LONG, MPI_MIN,
-                MPI_COMM_WORLD);
-  std::vector<std::pair<long long, int>> appearance;  // (first position, code)
-  for (size_t code = 0; code < codes; ++code)
-    if (first_seen[code] < first_invalid)
-      appearance.emplace_back(first_seen[code], static_cast<int>(code));
-  std::sort(appearance.begin(), appearance.end());
+  const std::vector<int> met = codes_in_row_order(first_invalid, first_seen);
   run_on_rank0_and_share_error(me, [&] {
-    if (static_cast<int>(appearance.size()) > MAX_ZONES)
+    if (static_cast<int>(met.size()) > MAX_ZONES)
       fail_too_many_zones(diag, zone_ranker::settings_object, file_name);
-    if (first_invalid != NONE) fail_invalid_code(diag, zone_ranker::settings_object, file_name);
+    if (first_invalid != NOT_SEEN) fail_invalid_code(diag, zone_ranker::settings_object, file_name);
   });
 
   MPI_Allreduce(MPI_IN_PLACE, cells.data(), static_cast<int>(codes), MPI_LONG_LONG, MPI_SUM,
@@ -272,8 +263,7 @@ void zone_table::rank_zone_grid_by_bands(modelobject& owner, const std::string& 
                 MPI_COMM_WORLD);
 
   // Ascending codes, each zone's cells counted once per cell (weight 1).
-  std::vector<int> ascending;
-  for (const auto& entry : appearance) ascending.push_back(entry.second);
+  std::vector<int> ascending = met;
   std::sort(ascending.begin(), ascending.end());
   zone_count = static_cast<int>(ascending.size());
   max_zone_code = ascending.empty() ? 0 : ascending.back();
