@@ -18,6 +18,7 @@
 #include <climits>
 #include <cmath>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "modelbase/diagstream.h"
@@ -344,6 +345,19 @@ void derived_grids::compute_slope_rows_in_bands(const grid_matrix& z, grid_matri
   // over the whole grid gives. The walk is cheap beside the slopes.
   const int slope_tag = rows + 1;
   const int aspect_tag = 2 * (rows + 1);
+  // The cells to fill are known before the row before arrives (only a cell's
+  // own fill changes it): each band finds them first, side by side with the
+  // others, and only fills them in turn.
+  std::vector<std::pair<int, int>> to_fill[2];
+  grid_matrix* const fill_bands[2] = {&aspect_band, &slope_band};
+  if (filling)
+    for (int k = 0; k < 2; ++k)
+      for (int r = first; r <= last; ++r) {
+        const double* z_here = z_row(r);
+        const double* values = (*fill_bands[k])[r];
+        for (int c = 1; c <= cols; ++c)
+          if (z_here[c] != nd && values[c] == nd) to_fill[k].emplace_back(r, c);
+      }
   if (filling && first > 1) {
     const int from = finisher_of(first - 1);
     MPI_Recv(slope_band[first - 1], cols + 1, MPI_DOUBLE, from, slope_tag + first - 1,
@@ -352,14 +366,10 @@ void derived_grids::compute_slope_rows_in_bands(const grid_matrix& z, grid_matri
              MPI_COMM_WORLD, MPI_STATUS_IGNORE);
   }
   if (filling) {
-    for (grid_matrix* band : {&aspect_band, &slope_band})
-      for (int r = first; r <= last; ++r) {
-        const double* z_here = z_row(r);
-        for (int c = 1; c <= cols; ++c) {
-          if (z_here[c] == nd || (*band)[r][c] != nd) continue;
-          int used = 0;
-          fill_from_neighbours(r, c, *band, used);
-        }
+    for (int k = 0; k < 2; ++k)
+      for (const auto& [r, c] : to_fill[k]) {
+        int used = 0;
+        fill_from_neighbours(r, c, *fill_bands[k], used);
       }
     for (int p = 0; p < processes; ++p) {
       const auto k = static_cast<size_t>(p);
