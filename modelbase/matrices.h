@@ -19,14 +19,18 @@ constexpr double MAX_CHUNK_BYTES = 2147480000.0;  // [bytes] largest single allo
 // Smallest p with 2^p >= x, as a double (0 for x <= 1).
 double halvings_of(double x);
 
-// A block of rows. Zeroed blocks come from calloc: a large block is fresh
-// memory that the system hands out zeroed page by page when first touched,
-// so zeroing it again (as value-initialising new does) would touch every page
-// twice, and pages never written are never touched at all.
+// A block of rows. Blocks of at least HUGE_CHUNK_BYTES are mapped straight
+// from the system on 2 MiB boundaries, marked for transparent huge pages and
+// populated in one call: a grid's rows are all written, and taking the pages
+// one fault at a time (4 KiB each) cost more than the work on them. Mapped
+// memory starts zeroed, so such blocks are never zeroed again. Smaller zeroed
+// blocks come from calloc, for the same reason.
 struct chunk_release {
-  void operator()(double* block) const noexcept { std::free(block); }
+  size_t mapped_bytes = 0;  // length of the mapping; 0 for a block from malloc
+  void operator()(double* block) const noexcept;
 };
 using grid_chunk = std::unique_ptr<double[], chunk_release>;
+constexpr size_t HUGE_CHUNK_BYTES = size_t{2} << 20;  // [bytes] one huge page
 // count doubles, zeroed or left as they are; throws std::bad_alloc.
 grid_chunk allocate_chunk(size_t count, bool zeroed);
 

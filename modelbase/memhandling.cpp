@@ -3,7 +3,13 @@
 #include <algorithm>
 #include <cassert>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <map>
+#include <mutex>
 #include <stdexcept>
+
+#include <sys/mman.h>
 
 #include "modelbase/diagstream.h"
 
@@ -45,8 +51,106 @@ std::vector<int> matrix_chunk_rows(int first_row, int last_row, int last_col) {
   return chunks;
 }
 
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool ADDRESS_SANITIZED = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool ADDRESS_SANITIZED = true;
+#else
+constexpr bool ADDRESS_SANITIZED = false;
+#endif
+#else
+constexpr bool ADDRESS_SANITIZED = false;
+#endif
+
+// Mapped blocks given back stay with the process for the next block of about
+// their size: fresh pages are zeroed by the system and, on a virtual machine,
+// may first have to be fetched from the host, which costs far more than
+// reusing pages this process already holds. The store is emptied before any
+// new mapping, so the process never holds more than it did without it.
+class mapped_block_store {
+ public:
+  // A held block of at least bytes and not much more, or null.
+  std::pair<void*, size_t> take(size_t bytes) {
+    std::lock_guard<std::mutex> hold(lock_);
+    auto it = blocks_.lower_bound(bytes);
+    if (it == blocks_.end() || it->first > bytes + bytes / 4 + HUGE_CHUNK_BYTES) return {};
+    const std::pair<void*, size_t> block{it->second, it->first};
+    blocks_.erase(it);
+    return block;
+  }
+  void keep(void* block, size_t bytes) {
+    std::lock_guard<std::mutex> hold(lock_);
+    blocks_.emplace(bytes, block);
+  }
+  // Returns every held block to the system.
+  void release_all() {
+    std::lock_guard<std::mutex> hold(lock_);
+    for (const auto& [bytes, block] : blocks_) ::munmap(block, bytes);
+    blocks_.clear();
+  }
+
+ private:
+  std::mutex lock_;
+  std::multimap<size_t, void*> blocks_;
+};
+
+mapped_block_store& mapped_blocks() {
+  // Never destroyed: blocks may be given back while statics are torn down.
+  static auto* store = new mapped_block_store;
+  return *store;
+}
+
+// Maps bytes rounded up to whole huge pages at a huge-page boundary, or
+// returns null where the system refuses the mapping.
+double* map_huge_chunk(size_t bytes, size_t& mapped, bool zeroed) {
+  mapped = (bytes + HUGE_CHUNK_BYTES - 1) / HUGE_CHUNK_BYTES * HUGE_CHUNK_BYTES;
+  if (auto [held, held_bytes] = mapped_blocks().take(mapped); held != nullptr) {
+    mapped = held_bytes;
+    if (zeroed) std::memset(held, 0, bytes);
+    return static_cast<double*>(held);
+  }
+  mapped_blocks().release_all();
+  const size_t span = mapped + HUGE_CHUNK_BYTES;
+  void* raw = ::mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (raw == MAP_FAILED) return nullptr;
+  const auto start = reinterpret_cast<std::uintptr_t>(raw);
+  const std::uintptr_t aligned = (start + HUGE_CHUNK_BYTES - 1) & ~(HUGE_CHUNK_BYTES - 1);
+  const size_t head = aligned - start;
+  if (head > 0) ::munmap(raw, head);
+  const size_t tail = span - head - mapped;
+  if (tail > 0) ::munmap(reinterpret_cast<void*>(aligned + mapped), tail);
+  void* block = reinterpret_cast<void*>(aligned);
+  // Both are hints: where the system has no huge pages or cannot populate
+  // ahead, the pages come one fault at a time as before.
+#ifdef MADV_HUGEPAGE
+  ::madvise(block, mapped, MADV_HUGEPAGE);
+#endif
+#ifdef MADV_POPULATE_WRITE
+  ::madvise(block, mapped, MADV_POPULATE_WRITE);
+#endif
+  return static_cast<double*>(block);
+}
+
+}  // namespace
+
+void chunk_release::operator()(double* block) const noexcept {
+  if (mapped_bytes > 0)
+    mapped_blocks().keep(block, mapped_bytes);
+  else
+    std::free(block);
+}
+
 grid_chunk allocate_chunk(size_t count, bool zeroed) {
   const size_t bytes = std::max<size_t>(count, 1) * sizeof(double);
+  // Under AddressSanitizer every block comes from malloc, so that a read of
+  // a released grid is still caught.
+  if (bytes >= HUGE_CHUNK_BYTES && !ADDRESS_SANITIZED) {
+    size_t mapped = 0;
+    if (double* block = map_huge_chunk(bytes, mapped, zeroed)) return grid_chunk(block, chunk_release{mapped});
+  }
   void* block = zeroed ? std::calloc(std::max<size_t>(count, 1), sizeof(double))
                        : std::malloc(bytes);
   if (block == nullptr) throw std::bad_alloc();

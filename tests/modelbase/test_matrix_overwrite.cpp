@@ -47,4 +47,30 @@ TEST(MatrixForOverwrite, SameLayoutColumnZeroZeroedPlainMatricesStillZeroed) {
     for (int c = 0; c <= 300; ++c) ASSERT_EQ(after[r][c], 0.0) << r << "," << c;
 }
 
+// Blocks of a huge page or more are kept by the process when released and
+// handed out again: a plain matrix that gets such a block back must still be
+// zeroed, whether the block is as large as it was or somewhat larger.
+TEST(MatrixForOverwrite, ReusedLargeBlocksAreZeroedForPlainMatrices) {
+  captured_diag cap;
+  overwrite_object owner(*cap.diag);
+  struct sizes {
+    int dirty_rows, rows, cols;
+  };
+  for (const sizes& k : {sizes{1000, 1000, 400}, sizes{1000, 900, 400}, sizes{600, 600, 1000}}) {
+    {
+      grid_matrix dirty = owner.matrix_for_overwrite(1, k.dirty_rows, 1, k.cols, 0);
+      for (int r = 1; r <= k.dirty_rows; ++r)
+        for (int c = 0; c <= k.cols; ++c) dirty[r][c] = -7.0;
+    }
+    const grid_matrix plain = owner.matrix(1, k.rows, 1, k.cols, 0);
+    for (int r = 1; r <= k.rows; ++r)
+      for (int c = 0; c <= k.cols; ++c)
+        ASSERT_EQ(plain[r][c], 0.0) << k.rows << "x" << k.cols << " at " << r << "," << c;
+    // Both grids alive at once get blocks of their own.
+    grid_matrix other = owner.matrix(1, k.rows, 1, k.cols, 0);
+    other[k.rows][k.cols] = 3.0;
+    EXPECT_EQ(plain[k.rows][k.cols], 0.0);
+  }
+}
+
 }  // namespace
