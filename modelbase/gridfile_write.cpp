@@ -151,8 +151,7 @@ void modelobject::write_grid_rows(const std::string& file_name, grid_row_source&
       const double* weights = rel_cell_area != nullptr && holds_row(*rel_cell_area, row, ncols)
                                   ? (*rel_cell_area)[row]
                                   : nullptr;
-      for (int col = span.first; col <= span.last && col <= ncols; ++col)
-        add_to_statistics(cells[col], weights != nullptr ? weights[col] : 1.0);
+      add_row_to_statistics(cells, weights, span.first, std::min(span.last, ncols));
     }
   };
 

@@ -204,20 +204,44 @@ void modelobject::reset_statistics(double threshold) {
 }
 
 void modelobject::add_to_statistics(double value, double weight) {
-  if (!(value > stat_threshold + 1.0)) return;
-  // The first value counted sets both bounds, whatever its weight.
-  if (!stat_started) {
-    stat_min = value;
-    stat_max = value;
-    stat_started = true;
-  } else if (value < stat_min) {
-    stat_min = value;
-  } else if (value > stat_max) {
-    stat_max = value;
+  add_row_to_statistics(&value, &weight, 0, 0);
+}
+
+void modelobject::add_row_to_statistics(const double* cells, const double* weights, int first,
+                                        int last) {
+  // The sums stay in locals over the row: a call per cell that loads and
+  // stores every sum cost more than the sums themselves.
+  const double floor = stat_threshold + 1.0;
+  double count = stat_count;
+  double minimum = stat_min;
+  double maximum = stat_max;
+  double sum = stat_sum;
+  double squares = stat_sum_squares;
+  bool started = stat_started;
+  for (int col = first; col <= last; ++col) {
+    const double value = cells[col];
+    if (!(value > floor)) continue;
+    const double weight = weights != nullptr ? weights[col] : 1.0;
+    // The first value counted sets both bounds, whatever its weight.
+    if (!started) {
+      minimum = value;
+      maximum = value;
+      started = true;
+    } else if (value < minimum) {
+      minimum = value;
+    } else if (value > maximum) {
+      maximum = value;
+    }
+    count += weight;
+    sum += value * weight;
+    squares += weight * value * value;
   }
-  stat_count += weight;
-  stat_sum += value * weight;
-  stat_sum_squares += weight * value * value;
+  stat_count = count;
+  stat_min = minimum;
+  stat_max = maximum;
+  stat_sum = sum;
+  stat_sum_squares = squares;
+  stat_started = started;
 }
 
 void modelobject::get_statistics(double& count, double& minimum, double& maximum, double& sum,

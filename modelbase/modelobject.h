@@ -160,6 +160,9 @@ class modelobject : public memory_handling {
   // Grid statistics accumulator of the grid and stack writers.
   virtual void reset_statistics(double threshold);
   virtual void add_to_statistics(double value, double weight);
+  // Cells first..last of a row in column order, each weighed by its weight
+  // (1 without weights): the same sums as adding them one by one.
+  void add_row_to_statistics(const double* cells, const double* weights, int first, int last);
   virtual void get_statistics(double& count, double& minimum, double& maximum, double& sum,
                               double& mean, double& stddev);
   // Index 1..999, otherwise fatal 12. The grid and the stack stay the caller's.

@@ -281,7 +281,36 @@ TEST(GridStore, StatisticsAccumulator) {
     EXPECT_DOUBLE_EQ(sum, r.sum) << r.what;
     EXPECT_DOUBLE_EQ(mean, r.mean) << r.what;
     EXPECT_DOUBLE_EQ(stddev, r.stddev) << r.what;
+
+    // The same values as two rows, the second continuing the sums of the
+    // first, give exactly the same numbers.
+    std::vector<double> cells{0.0};
+    std::vector<double> weights{0.0};
+    for (const auto& [value, weight] : r.values) {
+      cells.push_back(value);
+      weights.push_back(weight);
+    }
+    const int n = static_cast<int>(r.values.size());
+    f.object.reset_statistics(r.threshold);
+    f.object.add_row_to_statistics(cells.data(), weights.data(), 1, n / 2);
+    f.object.add_row_to_statistics(cells.data(), weights.data(), n / 2 + 1, n);
+    double by_rows[6];
+    f.object.get_statistics(by_rows[0], by_rows[1], by_rows[2], by_rows[3], by_rows[4],
+                            by_rows[5]);
+    const double by_cells[6] = {count, minimum, maximum, sum, mean, stddev};
+    for (int k = 0; k < 6; ++k) EXPECT_EQ(by_rows[k], by_cells[k]) << r.what << " " << k;
   }
+  // Without weights every cell counts once.
+  store_fixture f;
+  const double cells[] = {0, 4, 8, 6};
+  f.object.reset_statistics(-9999);
+  f.object.add_row_to_statistics(cells, nullptr, 1, 3);
+  double count, minimum, maximum, sum, mean, stddev;
+  f.object.get_statistics(count, minimum, maximum, sum, mean, stddev);
+  EXPECT_EQ(count, 3);
+  EXPECT_EQ(minimum, 4);
+  EXPECT_EQ(maximum, 8);
+  EXPECT_EQ(sum, 18);
 }
 
 }  // namespace
