@@ -213,7 +213,7 @@ class modelobject : public memory_handling {
   virtual void write_grid(const std::string& file_name, const grid_matrix& grid, bool as_text,
                           bool double_precision);
   // The text grid a gathered copy of grid gives, with every process
-  // formatting the rows of its band and process 0 writing them. Collective;
+  // formatting and writing an equal share of the rows. Collective;
   // needs "MPIRegions". Throws 26, 27, 18 (process 0).
   void write_text_grid_bands(const std::string& file_name, const grid_matrix& grid);
   // As write_grid, after setting the cells outside each row's span to nodata
