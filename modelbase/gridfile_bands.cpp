@@ -118,10 +118,11 @@ void modelobject::write_text_grid_bands(const std::string& file_name, const grid
   MPI_Type_free(&row_type);
   // The rows received for each row of the share, in the order of their senders.
   const int share_rows = std::max(share_end - share_begin + 1, 0);
+  // Each points at column 1 of a received row.
   std::vector<std::vector<const double*>> sent_for(static_cast<size_t>(share_rows));
   for (size_t k = 0; k < received_rows.size(); ++k)
     sent_for[static_cast<size_t>(received_rows[k] - share_begin)].push_back(received.data() +
-                                                                           k * row_len - 1);
+                                                                           k * row_len);
 
   // The lines of the share, in row order, and their lengths.
   std::vector<long long> line_bytes(static_cast<size_t>(nrows) + 1, 0);
@@ -148,7 +149,7 @@ void modelobject::write_text_grid_bands(const std::string& file_name, const grid
     // A sender's row holds nodata, bit for bit, on every cell it does not own.
     for (const double* sent : sent_for[static_cast<size_t>(row - share_begin)])
       for (int col = 1; col <= ncols; ++col)
-        if (!same_bits(sent[col], nodata)) values[static_cast<size_t>(col)] = sent[col];
+        if (!same_bits(sent[col - 1], nodata)) values[static_cast<size_t>(col)] = sent[col - 1];
     char* end = format_g_row(line, values.data(), ncols, nodata, nodata_text);
     *end++ = '\n';
     text_size += static_cast<size_t>(end - line);
