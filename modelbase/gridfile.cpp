@@ -368,11 +368,26 @@ void modelobject::read_grid(const std::string& file_name, grid_matrix& grid, int
   const int read_first = whole ? 1 : nothing ? 1 : band_first;
   const int read_last = whole ? nrows : nothing ? 0 : band_last;
   if (collective) MPI_Barrier(MPI_COMM_WORLD);
+  // Text parsed together: process 0 makes its whole grid while the others
+  // parse, and with four processes or more it parses no share itself (making
+  // the whole grid costs about as much as parsing a share).
+  const bool whole_made_later = text_together && whole && allocate;
+  const bool process_0_parses = !(text_together && allocate && processes >= 4);
+  auto make_whole = [&]() -> file_failure {
+    try {
+      grid = matrix_for_overwrite(1, nrows, 1, ncols, 0);
+    } catch (const file_failure& f) {
+      return f;
+    } catch (int code) {
+      return {code, ""};
+    }
+    return {};
+  };
 
   file_failure failure;
   try {
-    if (nothing) {
-      grid = grid_matrix();
+    if (nothing || whole_made_later) {
+      grid = grid_matrix();  // process 0's whole grid: made while the others parse
     } else if (allocate) {
       // Every cell of the rows is written below: read from a text or binary
       // file, or nodata. A GIF image need not cover the whole grid.
@@ -412,8 +427,10 @@ void modelobject::read_grid(const std::string& file_name, grid_matrix& grid, int
     if (binary)
       settle(read_rows_parallel(path, format, grid, read_first, read_last, ncols));
     else
-      settle(read_text_body_parallel(path, packet.body_offset, grid, 1, whole ? nrows : 0, nrows,
-                                     ncols));
+      settle(read_text_body_parallel(
+          path, packet.body_offset, grid, 1, whole ? nrows : 0, nrows, ncols,
+          whole_made_later ? std::function<file_failure()>(make_whole) : nullptr,
+          process_0_parses));
   }
   if (parallel) {
     replace_file_nodata(grid, read_first, read_last, ncols, file_header.nodata, nodata);

@@ -39,15 +39,20 @@ void throw_failure(DiagStream& diag, const file_failure& failure) {
   throw failure.code;
 }
 
-void settle_failures(DiagStream& diag, const file_failure& mine) {
+file_failure agreed_failure(const file_failure& mine) {
   const int me = mine.code != 0 ? world_rank() : INT_MAX;
   int lowest = INT_MAX;
   MPI_Allreduce(&me, &lowest, 1, MPI_INT, MPI_MIN, MPI_COMM_WORLD);
-  if (lowest == INT_MAX) return;
+  if (lowest == INT_MAX) return {};
   file_failure agreed = mine;
   MPI_Bcast(&agreed.code, 1, MPI_INT, lowest, MPI_COMM_WORLD);
   broadcast_string_from(agreed.text, lowest);
-  throw_failure(diag, agreed);
+  return agreed;
+}
+
+void settle_failures(DiagStream& diag, const file_failure& mine) {
+  const file_failure agreed = agreed_failure(mine);
+  if (agreed.code != 0) throw_failure(diag, agreed);
 }
 
 void broadcast_string(std::string& text) { broadcast_string_from(text, 0); }

@@ -23,6 +23,10 @@ struct file_failure {
 // Writes the entry (when it has a text) and throws the code.
 [[noreturn]] void throw_failure(DiagStream& diag, const file_failure& failure);
 
+// Collective: the failure of the lowest failing process, on every process
+// (code 0 when none failed).
+file_failure agreed_failure(const file_failure& mine);
+
 // Collective: when any process failed, every process writes the entry of the
 // lowest failing process and throws its code; otherwise returns.
 void settle_failures(DiagStream& diag, const file_failure& mine);

@@ -167,7 +167,8 @@ std::string text_cell_failure_text(const std::string& path, long long index, int
 
 file_failure read_text_body_parallel(const std::string& path, long long body_offset,
                                      grid_matrix& grid, int want_first, int want_last, int nrows,
-                                     int ncols) {
+                                     int ncols, const std::function<file_failure()>& prepare,
+                                     bool process_0_parses) {
   int me = 0;
   int processes = 1;
   MPI_Comm_rank(MPI_COMM_WORLD, &me);
@@ -186,10 +187,15 @@ file_failure read_text_body_parallel(const std::string& path, long long body_off
     MPI_Offset size = 0;
     MPI_File_get_size(file, &size);
     const long long body = std::max(0LL, static_cast<long long>(size) - body_offset);
-    const long long per = body / processes;
-    const long long extra = body % processes;
-    const long long begin = body_offset + per * me + std::min<long long>(me, extra);
-    const long long end = begin + per + (me < extra ? 1 : 0);
+    // Without process 0, share k goes to process k + 1; process 0's is empty.
+    const bool skip_0 = !process_0_parses && processes > 1;
+    const long long parsers = skip_0 ? processes - 1 : processes;
+    const long long share = skip_0 ? me - 1 : me;
+    const long long per = body / parsers;
+    const long long extra = body % parsers;
+    const long long begin =
+        share < 0 ? body_offset : body_offset + per * share + std::min<long long>(share, extra);
+    const long long end = share < 0 ? begin : begin + per + (share < extra ? 1 : 0);
     const bool has_before = begin > body_offset && begin < end;
     if (!read_share(file, begin, end, size, has_before, bytes))
       failure = {22, "error reading ascii grid " + path};
@@ -201,13 +207,17 @@ file_failure read_text_body_parallel(const std::string& path, long long body_off
     if (closed != MPI_SUCCESS && failure.code == 0)
       failure = {23, "error closing grid " + path + mpi_error_text(closed)};
   }
-  int failed = failure.code != 0 ? 1 : 0;
-  int any_failed = 0;
-  MPI_Allreduce(&failed, &any_failed, 1, MPI_INT, MPI_MAX, MPI_COMM_WORLD);
-  if (any_failed != 0) return failure;
-
+  // Parsed before the processes agree, so that what prepare does on one
+  // process overlaps the parsing on the others (the words of a share that
+  // failed to read are never used).
   text_share share = parse_text_share(bytes, starts_in_word);
   std::string().swap(bytes);
+  if (prepare) {
+    const file_failure prepared = prepare();
+    if (prepared.code != 0) failure = prepared;
+  }
+  failure = agreed_failure(failure);
+  if (failure.code != 0) return failure;
 
   // Where this share's words stand in the body, and the first cell that fails.
   long long first_word = 0;

@@ -4,6 +4,7 @@
 // the start of the body.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,6 +35,14 @@ std::string text_cell_failure_text(const std::string& path, long long index, int
 // holds them. Words beyond the last cell are not looked at. Returns the same
 // failure on every process: the first cell whose word is missing or no number
 // (code 22), or a failure of the file layer.
+//
+// prepare, where given, runs on this process after its share is parsed and
+// before any cell arrives, so that process 0 can make its whole grid while
+// the others parse; its failure stands in place of this process's failure of
+// the file, as if it had come first. When process_0_parses is false (the same
+// on every process), the shares go to the other processes only.
 file_failure read_text_body_parallel(const std::string& path, long long body_offset,
                                      grid_matrix& grid, int want_first, int want_last, int nrows,
-                                     int ncols);
+                                     int ncols,
+                                     const std::function<file_failure()>& prepare = nullptr,
+                                     bool process_0_parses = true);

@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -79,25 +80,29 @@ class alloc_object : public memory_handling {};
 TEST(GridFileTextMpi, EveryProcessGetsTheRowsItAsks) {
   const int rows = 23;
   const int cols = 7;
-  for (int wrap : {1, 5, 7, 200}) {
-    const shared_file file(body(rows, cols, wrap));
-    // Each process asks for a different range; the last asks for nothing.
-    struct request {
-      int first;
-      int last;
-    };
-    const int n = process_count();
-    const int me = my_rank();
-    const request mine = me == n - 1 && n > 1 ? request{1, 0}
-                                              : request{1 + me * 3, std::min(rows, 12 + me * 5)};
-    alloc_object alloc;
-    grid_matrix grid = alloc.matrix(mine.first, std::max(mine.first, mine.last), 1, cols, rows);
-    const file_failure failure = read_text_body_parallel(file.path(), 8, grid, mine.first,
-                                                         mine.last, rows, cols);
-    EXPECT_EQ(failure.code, 0) << failure.text;
-    for (int r = mine.first; r <= mine.last; ++r)
-      for (int c = 1; c <= cols; ++c)
-        EXPECT_EQ(grid[r][c], cell_value(r, c)) << "wrap " << wrap << " cell " << r << "," << c;
+  for (bool process_0_parses : {true, false}) {
+    for (int wrap : {1, 5, 7, 200}) {
+      const shared_file file(body(rows, cols, wrap));
+      // Each process asks for a different range; the last asks for nothing.
+      struct request {
+        int first;
+        int last;
+      };
+      const int n = process_count();
+      const int me = my_rank();
+      const request mine = me == n - 1 && n > 1 ? request{1, 0}
+                                                : request{1 + me * 3, std::min(rows, 12 + me * 5)};
+      alloc_object alloc;
+      grid_matrix grid = alloc.matrix(mine.first, std::max(mine.first, mine.last), 1, cols, rows);
+      const file_failure failure = read_text_body_parallel(
+          file.path(), 8, grid, mine.first, mine.last, rows, cols, nullptr, process_0_parses);
+      EXPECT_EQ(failure.code, 0) << failure.text;
+      for (int r = mine.first; r <= mine.last; ++r)
+        for (int c = 1; c <= cols; ++c)
+          EXPECT_EQ(grid[r][c], cell_value(r, c))
+              << "wrap " << wrap << " cell " << r << "," << c << " process 0 parses "
+              << process_0_parses;
+    }
   }
 }
 
@@ -127,17 +132,59 @@ TEST(GridFileTextMpi, FailuresNameTheFirstBadCellOnEveryProcess) {
       {"a word after the last cell is not read", good + " junk\n", 0, ""},
       {"nothing after the header", "ncols x\n", 22, " in ASCII-Format in row 1, col 1"},
   };
-  for (const row& c : cases) {
-    const shared_file file(c.text);
-    alloc_object alloc;
-    grid_matrix grid = alloc.matrix(1, rows, 1, cols, rows);
-    const file_failure failure = read_text_body_parallel(file.path(), 8, grid, 1,
-                                                         my_rank() == 0 ? rows : 0, rows, cols);
-    EXPECT_EQ(failure.code, c.code) << c.what;
-    if (c.code != 0) {
-      EXPECT_EQ(failure.text, "error reading ascii grid " + file.path() + c.message) << c.what;
+  for (bool process_0_parses : {true, false}) {
+    for (const row& c : cases) {
+      const shared_file file(c.text);
+      alloc_object alloc;
+      grid_matrix grid = alloc.matrix(1, rows, 1, cols, rows);
+      const file_failure failure =
+          read_text_body_parallel(file.path(), 8, grid, 1, my_rank() == 0 ? rows : 0, rows, cols,
+                                  nullptr, process_0_parses);
+      EXPECT_EQ(failure.code, c.code) << c.what << ", process 0 parses " << process_0_parses;
+      if (c.code != 0) {
+        EXPECT_EQ(failure.text, "error reading ascii grid " + file.path() + c.message) << c.what;
+      }
     }
   }
+}
+
+// Process 0 makes its whole grid while the others parse, as the grid reader
+// does; a failure to make it is every process's failure, ahead of a malformed
+// cell.
+TEST(GridFileTextMpi, ProcessZeroMakesItsGridWhileTheOthersParse) {
+  const int rows = 11;
+  const int cols = 6;
+  const bool zero = my_rank() == 0;
+  for (bool process_0_parses : {true, false}) {
+    const shared_file file(body(rows, cols, 4));
+    alloc_object alloc;
+    grid_matrix grid;
+    int made = 0;
+    auto make = [&]() -> file_failure {
+      ++made;
+      grid = alloc.matrix_for_overwrite(1, rows, 1, cols, 0);
+      return {};
+    };
+    const file_failure failure = read_text_body_parallel(
+        file.path(), 8, grid, 1, zero ? rows : 0, rows, cols,
+        zero ? std::function<file_failure()>(make) : nullptr, process_0_parses);
+    EXPECT_EQ(failure.code, 0) << failure.text;
+    EXPECT_EQ(made, zero ? 1 : 0);
+    if (zero && !grid.empty()) {
+      for (int r = 1; r <= rows; ++r)
+        for (int c = 1; c <= cols; ++c) EXPECT_EQ(grid[r][c], cell_value(r, c)) << r << "," << c;
+    }
+  }
+  std::string text = body(rows, cols, 4);
+  text.replace(text.find("3002.5"), 6, "bad");
+  const shared_file file(text);
+  grid_matrix grid;
+  auto fail = [] { return file_failure{1, "no memory"}; };
+  const file_failure failure = read_text_body_parallel(
+      file.path(), 8, grid, 1, zero ? rows : 0, rows, cols,
+      zero ? std::function<file_failure()>(fail) : nullptr, false);
+  EXPECT_EQ(failure.code, 1);
+  EXPECT_EQ(failure.text, "no memory");
 }
 
 TEST(GridFileTextMpi, AMissingFileStopsEveryProcess) {
