@@ -206,7 +206,15 @@ void mpi_division::create_mpi_regions(modelobject& owner, int ncols, int nrows, 
   send_list.clear();
   receive_list.clear();
 
-  // Three consecutive free entries, from the first free one on.
+  // The halo grid of the held rows from_row..to_row.
+  auto make_halo = [&](int from_row, int to_row) {
+    owner.register_grid(halo_index, "", &halo, nullptr, 0, "MPIHalo", 0, from_row, to_row);
+    halo = owner.matrix(from_row, to_row, 1, ncols, nrows);
+    for (int row = from_row; row <= to_row; ++row)
+      std::fill(halo[row], halo[row] + ncols + 1, nodata);
+  };
+  // Three consecutive free entries, from the first free one on; the halo
+  // grid is made once the held rows are known.
   auto register_three = [&](int from_row, int to_row, int total_rows) {
     const int first = store.first_free();
     if (first + 2 >= GRID_STORE_FULL) return false;
@@ -218,11 +226,8 @@ void mpi_division::create_mpi_regions(modelobject& owner, int ncols, int nrows, 
     helper = owner.matrix(from_row, to_row, 1, ncols, total_rows);
     halo_index = first + 2;
     owner.register_grid(halo_index, "", &halo, nullptr, 0, "MPIHalo", 0, from_row, to_row);
-    halo = owner.matrix(from_row, to_row, 1, ncols, total_rows);
-    for (int row = from_row; row <= to_row; ++row) {
+    for (int row = from_row; row <= to_row; ++row)
       std::fill(regions[row], regions[row] + ncols + 1, nodata);
-      std::fill(halo[row], halo[row] + ncols + 1, nodata);
-    }
     return true;
   };
 
@@ -292,6 +297,8 @@ void mpi_division::create_mpi_regions(modelobject& owner, int ncols, int nrows, 
 
   if (rank != 0 && !register_three(held_first, held_last, nrows)) status = GRID_STORE_FULL_CODE;
   if (agree_max(status) == GRID_STORE_FULL_CODE) fail_store_full(diag);
+  // Halo cells lie in the held rows only, on process 0 too.
+  make_halo(held_first, held_last);
 
   // All rows are posted at once: no process waits row by row for its partner.
   std::vector<MPI_Request> row_requests;

@@ -76,7 +76,8 @@ class mpi_division {
                           std::vector<halo_run>& receive_list, int& first_row, int& last_row);
 
   // Rows held by this process: its own rows and one halo row on each side
-  // where the grid has one (process 0 holds all rows of the three grids).
+  // where the grid has one ("MPIHalo" covers them on every process; process 0
+  // holds all rows of "MPIRegions" and "MPIHelper").
   int held_first_row() const { return held_first; }
   int held_last_row() const { return held_last; }
 
