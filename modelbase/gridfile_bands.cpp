@@ -65,21 +65,27 @@ void modelobject::write_text_grid_bands(const std::string& file_name, const grid
   const auto processes = static_cast<size_t>(process_count);
   const auto row_len = static_cast<size_t>(ncols);
   std::vector<std::vector<int>> rows_to(processes);
-  std::vector<std::vector<double>> values_to(processes);
   for (int row = own_first; row <= own_last; ++row) {
     if (row >= share_begin && row <= share_end) continue;
     const double* owners = regions[row];
-    const double* own_values = grid[row];
-    if (owners == nullptr || own_values == nullptr ||
+    if (owners == nullptr || grid[row] == nullptr ||
         std::find(owners + 1, owners + ncols + 1, me) == owners + ncols + 1)
       continue;
-    const auto q = static_cast<size_t>(share_of(row, nrows, process_count));
-    rows_to[q].push_back(row);
-    std::vector<double>& out = values_to[q];
-    const size_t at = out.size();
-    out.resize(at + row_len);
-    for (int col = 1; col <= ncols; ++col)
-      out[at + static_cast<size_t>(col) - 1] = owners[col] == me ? own_values[col] : nodata;
+    rows_to[static_cast<size_t>(share_of(row, nrows, process_count))].push_back(row);
+  }
+  // Each process's rows in one block of its final size: a block grown row by
+  // row copied itself over and over into fresh pages.
+  std::vector<std::unique_ptr<double[]>> values_to(processes);
+  for (size_t q = 0; q < processes; ++q) {
+    if (rows_to[q].empty()) continue;
+    values_to[q] = std::make_unique_for_overwrite<double[]>(rows_to[q].size() * row_len);
+    double* out = values_to[q].get();
+    for (int row : rows_to[q]) {
+      const double* owners = regions[row];
+      const double* own_values = grid[row];
+      for (int col = 1; col <= ncols; ++col)
+        *out++ = owners[col] == me ? own_values[col] : nodata;
+    }
   }
   std::vector<int> send_counts(processes);
   std::vector<int> receive_counts(processes);
@@ -100,17 +106,18 @@ void modelobject::write_text_grid_bands(const std::string& file_name, const grid
   MPI_Datatype row_type = MPI_DATATYPE_NULL;
   MPI_Type_contiguous(ncols, MPI_DOUBLE, &row_type);
   MPI_Type_commit(&row_type);
-  std::vector<double> received(static_cast<size_t>(receive_at[processes]) * row_len);
+  const auto received = std::make_unique_for_overwrite<double[]>(
+      static_cast<size_t>(receive_at[processes]) * row_len);
   std::vector<MPI_Request> requests;
   for (size_t q = 0; q < processes; ++q) {
     if (receive_counts[q] > 0) {
       requests.emplace_back();
-      MPI_Irecv(received.data() + static_cast<size_t>(receive_at[q]) * row_len, receive_counts[q],
+      MPI_Irecv(received.get() + static_cast<size_t>(receive_at[q]) * row_len, receive_counts[q],
                 row_type, static_cast<int>(q), SHARED_ROWS_TAG, MPI_COMM_WORLD, &requests.back());
     }
     if (send_counts[q] > 0) {
       requests.emplace_back();
-      MPI_Isend(values_to[q].data(), send_counts[q], row_type, static_cast<int>(q),
+      MPI_Isend(values_to[q].get(), send_counts[q], row_type, static_cast<int>(q),
                 SHARED_ROWS_TAG, MPI_COMM_WORLD, &requests.back());
     }
   }
@@ -121,7 +128,7 @@ void modelobject::write_text_grid_bands(const std::string& file_name, const grid
   // Each points at column 1 of a received row.
   std::vector<std::vector<const double*>> sent_for(static_cast<size_t>(share_rows));
   for (size_t k = 0; k < received_rows.size(); ++k)
-    sent_for[static_cast<size_t>(received_rows[k] - share_begin)].push_back(received.data() +
+    sent_for[static_cast<size_t>(received_rows[k] - share_begin)].push_back(received.get() +
                                                                            k * row_len);
 
   // The lines of the share, in row order, and their lengths.
