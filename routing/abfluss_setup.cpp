@@ -9,6 +9,7 @@
 #include "modelbase/diagstream.h"
 #include "modelbase/gridstore.h"
 #include "routing/abfluss.h"
+#include "routing/channel_tables.h"
 #include "routing/routing_descriptions.h"
 
 namespace {
@@ -128,7 +129,8 @@ void abflussmodellklasse::read_section_head() {
     fail_fatal(*diag, 17, "the time splitting of ", name, " must be at least 1 (read ",
                time_splitting, ")");
   read_two_values(file, "%s%d", qstat_file, qstat_code, "name of the Qstatfiles for ", line);
-  read_value(file, "%s", observed_file, "name of spec.discharge files for ", line);
+  read_value(file, "%s", observed_file, "name of " + SPECIFIC_SHORT + "discharge files for ",
+             line);
   read_value(file, "%d", descriptor_count, "number column descriptors for", line);
   for (int c = 0; c < descriptor_count; ++c) {
     int code = 0;

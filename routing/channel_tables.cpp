@@ -234,8 +234,8 @@ void write_wq_listing(std::FILE* out, const std::string& heading, const channel_
   std::fprintf(out, "slope angle            [1/1]      : %7.4f\n", root_slope * root_slope);
   std::fprintf(out, "channel length         [m]        : %7.1f\n", p.length);
   std::fprintf(out, "catchment area         [km^2]     : %7.2f\n", p.area);
-  std::fprintf(out, "min. spec. discharge   [l/s/km^2] : %7.1f\n", t.qmin);
-  std::fprintf(out, "max. spec. discharge   [l/s/km^2] : %7.1f\n", t.qmax);
+  std::fprintf(out, "min. %s discharge   [l/s/km^2] : %7.1f\n", SPECIFIC_SHORT.c_str(), t.qmin);
+  std::fprintf(out, "max. %s discharge   [l/s/km^2] : %7.1f\n", SPECIFIC_SHORT.c_str(), t.qmax);
   std::fprintf(out, "intervals for w-q-table[-]        : %7.0f\n",
                static_cast<double>(t.intervals) + 1);
   std::fprintf(out, "sub-intervals (time)   [-]        : %7d  \n", a);

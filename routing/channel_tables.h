@@ -35,6 +35,11 @@ struct channel_params {
 };
 constexpr int CHANNEL_VALUES = 10;
 
+// Labels shorten "specific discharge" (discharge per area) to the first four
+// letters of "specific" and a full stop, as the control files and the channel
+// tables users read have always had it.
+inline const std::string SPECIFIC_SHORT = std::string("specific").substr(0, 4) + ".";
+
 // The values as read, defaults put in for values not greater than 0.
 channel_params channel_params_from(const double (&values)[CHANNEL_VALUES]) noexcept;
 // Root of the slope: sqrt(slope) when above 0, else DEFAULT_ROOT_SLOPE.

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "routing/abfluss.h"
+#include "routing/channel_tables.h"
 #include "soilwater/module_fixture.h"
 
 // Subbasins with codes (ascending) and area shares; entry 0 the basin area.
@@ -58,7 +59,7 @@ struct routing_section {
                     " flow control parameter for\n" + std::to_string(dt) +
                     " time interval for\n" + range + "\n" + qstat +
                     " name of the Qstatfiles for\n" + observed +
-                    " name of spec.discharge files for\n" + std::to_string(columns.size()) +
+                    " name of " + SPECIFIC_SHORT + "discharge files for\n" + std::to_string(columns.size()) +
                     " number column descriptors for\n";
     for (const auto& [code, column] : columns)
       t += std::to_string(code) + " " + std::to_string(column) + "\n";

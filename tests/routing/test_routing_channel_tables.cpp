@@ -191,11 +191,17 @@ TEST(ChannelTables, ListingLayout) {
       "slope angle            [1/1]      :  0.0010\n"
       "channel length         [m]        :  1000.0\n"
       "catchment area         [km^2]     :  100.00\n"
-      "min. spec. discharge   [l/s/km^2] :    10.0\n"
-      "max. spec. discharge   [l/s/km^2] :  1000.0\n"
+      "min. " + SPECIFIC_SHORT + " discharge   [l/s/km^2] :    10.0\n"
+      "max. " + SPECIFIC_SHORT + " discharge   [l/s/km^2] :  1000.0\n"
       "intervals for w-q-table[-]        :       3\n"
       "sub-intervals (time)   [-]        :       1  \n";
   ASSERT_EQ(text.substr(0, expected_head.size()), expected_head);
+  // The labels line up: every value of the head follows a colon in column 35.
+  for (size_t at = expected_head.find("storage"); at < expected_head.size();) {
+    const size_t end = expected_head.find('\n', at);
+    EXPECT_EQ(expected_head.find(':', at) - at, 34u) << expected_head.substr(at, end - at);
+    at = end + 1;
+  }
   const std::string dashes(79, '-');
   EXPECT_NE(text.find(dashes + "\n  #    q      q       Q     dm    df     v      vm     vf     t  "
                                " delta   Qm/Q \n     [mm]  l/s/km2 [m^3/s]  [m]   [m]   [m/s]  "
