@@ -213,8 +213,8 @@ void mpi_division::create_mpi_regions(modelobject& owner, int ncols, int nrows, 
     for (int row = from_row; row <= to_row; ++row)
       std::fill(halo[row], halo[row] + ncols + 1, nodata);
   };
-  // Three consecutive free entries, from the first free one on; the halo
-  // grid is made once the held rows are known.
+  // Three consecutive free entries, from the first free one on; the third,
+  // the halo grid, is registered and made once the held rows are known.
   auto register_three = [&](int from_row, int to_row, int total_rows) {
     const int first = store.first_free();
     if (first + 2 >= GRID_STORE_FULL) return false;
@@ -225,7 +225,6 @@ void mpi_division::create_mpi_regions(modelobject& owner, int ncols, int nrows, 
     owner.register_grid(helper_index, "", &helper, nullptr, 0, "MPIHelper", 0, from_row, to_row);
     helper = owner.matrix(from_row, to_row, 1, ncols, total_rows);
     halo_index = first + 2;
-    owner.register_grid(halo_index, "", &halo, nullptr, 0, "MPIHalo", 0, from_row, to_row);
     for (int row = from_row; row <= to_row; ++row)
       std::fill(regions[row], regions[row] + ncols + 1, nodata);
     return true;
