@@ -14,6 +14,9 @@
 # minute).
 # GRIDS=single or GRIDS=double writes the grids in that binary format instead
 # of text.
+# FLOOR=1 runs bench_setup_floor after each run with the same process count,
+# memory and written files, and reports its wall time as well: what the
+# machine needs at the least for the run's memory and files (see there).
 set -euo pipefail
 build=$(realpath "${1:-build}")
 n=${2:-4000}
@@ -33,7 +36,10 @@ case "${GRIDS:-text}" in
 esac
 export OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1 OMP_NUM_THREADS=1
 echo "basin ${n} x ${n}, ${GRIDS:-text} grids, load: $(cut -d' ' -f1-3 /proc/loadavg)"
-printf '%-10s %10s  %s\n' processes "wall [s]" "peak RSS per process [MiB] (rank 0 first)"
+floor_head=""
+[ "${FLOOR:-0}" = 1 ] && floor_head="floor [s]"
+printf '%-10s %10s %10s  %s\n' processes "wall [s]" "$floor_head" \
+  "peak RSS per process [MiB] (rank 0 first)"
 reference=""
 declare -A best
 index=0
@@ -53,7 +59,18 @@ for np in "${counts[@]}"; do
   rss=""
   for ((r = 0; r < np; ++r)); do rss+="$(( $(tail -1 "$run/rss_$r") / 1024 )) "; done
   wall=$(echo "$end - $start" | bc)
-  printf '%-10s %10.2f  %s\n' "$np" "$wall" "$rss"
+  floor=""
+  if [ "${FLOOR:-0}" = 1 ]; then
+    mkdir -p "$run/floor"
+    sync
+    start=$(date +%s.%N)
+    mpirun --oversubscribe --bind-to none --mca btl self,vader -np "$np" \
+      "$build/bench_setup_floor" "$run/output" "$run/floor" $rss >/dev/null
+    end=$(date +%s.%N)
+    floor=$(printf '%10.2f' "$(echo "$end - $start" | bc)")
+    rm -rf "$run/floor"
+  fi
+  printf '%-10s %10.2f %10s  %s\n' "$np" "$wall" "$floor" "$rss"
   if [ -z "${best[$np]:-}" ] || [ "$(echo "$wall < ${best[$np]}" | bc)" = 1 ]; then
     best[$np]=$wall
   fi
