@@ -242,6 +242,20 @@ void fill_holes(DiagStream& diag, const std::string& path, grid_matrix& grid,
   }
 }
 
+// What work throws, as a failure to settle: a failure as it stands, a bare
+// code without a text; no failure when work returns.
+template <class Work>
+file_failure failure_of(Work&& work) {
+  try {
+    work();
+  } catch (const file_failure& f) {
+    return f;
+  } catch (int code) {
+    return {code, ""};
+  }
+  return {};
+}
+
 struct header_packet {
   int code = 0;
   int format = 0;
@@ -373,19 +387,11 @@ void modelobject::read_grid(const std::string& file_name, grid_matrix& grid, int
   // the whole grid costs about as much as parsing a share).
   const bool whole_made_later = text_together && whole && allocate;
   const bool process_0_parses = !(text_together && allocate && processes >= 4);
-  auto make_whole = [&]() -> file_failure {
-    try {
-      grid = matrix_for_overwrite(1, nrows, 1, ncols, 0);
-    } catch (const file_failure& f) {
-      return f;
-    } catch (int code) {
-      return {code, ""};
-    }
-    return {};
+  auto make_whole = [&] {
+    return failure_of([&] { grid = matrix_for_overwrite(1, nrows, 1, ncols, 0); });
   };
 
-  file_failure failure;
-  try {
+  file_failure failure = failure_of([&] {
     if (nothing || whole_made_later) {
       grid = grid_matrix();  // process 0's whole grid: made while the others parse
     } else if (allocate) {
@@ -407,22 +413,15 @@ void modelobject::read_grid(const std::string& file_name, grid_matrix& grid, int
         throw file_failure{22, "error reading grid " + path +
                                    " no memory allocated (pointer given to function is NULL)"};
     }
-  } catch (const file_failure& f) {
-    failure = f;
-  } catch (int code) {
-    failure = {code, ""};
-  }
+  });
   settle(failure);
 
   if (parallel || text_together) {
-    if (rank == 0) {
-      try {
+    if (rank == 0)
+      failure = failure_of([&] {
         src.scanner.reset();
         close_or_fail(src.file, 23, "error closing grid " + path);
-      } catch (const file_failure& f) {
-        failure = f;
-      }
-    }
+      });
     settle(failure);
     if (binary)
       settle(read_rows_parallel(path, format, grid, read_first, read_last, ncols));
@@ -435,7 +434,7 @@ void modelobject::read_grid(const std::string& file_name, grid_matrix& grid, int
   if (parallel) {
     replace_file_nodata(grid, read_first, read_last, ncols, file_header.nodata, nodata);
   } else if (rank == 0) {
-    try {
+    failure = failure_of([&] {
       if (binary) {
         std::fseek(src.file.get(), static_cast<long>(BINARY_HEADER_COUNT * value_bytes(format)),
                    SEEK_SET);
@@ -456,11 +455,7 @@ void modelobject::read_grid(const std::string& file_name, grid_matrix& grid, int
         fill_holes(*diag, path, grid, model, store != nullptr ? (*store)[1].grid : nullptr, params,
                    verbose);
       }
-    } catch (const file_failure& f) {
-      failure = f;
-    } catch (int code) {
-      failure = {code, ""};
-    }
+    });
     settle(failure);
   } else if (collective) {
     settle(failure);
