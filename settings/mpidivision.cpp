@@ -206,13 +206,6 @@ void mpi_division::create_mpi_regions(modelobject& owner, int ncols, int nrows, 
   send_list.clear();
   receive_list.clear();
 
-  // The halo grid of the held rows from_row..to_row.
-  auto make_halo = [&](int from_row, int to_row) {
-    owner.register_grid(halo_index, "", &halo, nullptr, 0, "MPIHalo", 0, from_row, to_row);
-    halo = owner.matrix(from_row, to_row, 1, ncols, nrows);
-    for (int row = from_row; row <= to_row; ++row)
-      std::fill(halo[row], halo[row] + ncols + 1, nodata);
-  };
   // Three consecutive free entries, from the first free one on; the third,
   // the halo grid, is registered and made once the held rows are known.
   auto register_three = [&](int from_row, int to_row, int total_rows) {
@@ -220,7 +213,7 @@ void mpi_division::create_mpi_regions(modelobject& owner, int ncols, int nrows, 
     if (first + 2 >= GRID_STORE_FULL) return false;
     regions_index = first;
     owner.register_grid(regions_index, "", &regions, nullptr, 0, "MPIRegions", 0, from_row, to_row);
-    regions = owner.matrix(from_row, to_row, 1, ncols, total_rows);
+    regions = owner.matrix_for_overwrite(from_row, to_row, 1, ncols, total_rows);
     helper_index = first + 1;
     owner.register_grid(helper_index, "", &helper, nullptr, 0, "MPIHelper", 0, from_row, to_row);
     helper = owner.matrix(from_row, to_row, 1, ncols, total_rows);
@@ -297,7 +290,10 @@ void mpi_division::create_mpi_regions(modelobject& owner, int ncols, int nrows, 
   if (rank != 0 && !register_three(held_first, held_last, nrows)) status = GRID_STORE_FULL_CODE;
   if (agree_max(status) == GRID_STORE_FULL_CODE) fail_store_full(diag);
   // Halo cells lie in the held rows only, on process 0 too.
-  make_halo(held_first, held_last);
+  owner.register_grid(halo_index, "", &halo, nullptr, 0, "MPIHalo", 0, held_first, held_last);
+  halo = owner.matrix_for_overwrite(held_first, held_last, 1, ncols, nrows);
+  for (int row = held_first; row <= held_last; ++row)
+    std::fill(halo[row], halo[row] + ncols + 1, nodata);
 
   // All rows are posted at once: no process waits row by row for its partner.
   std::vector<MPI_Request> row_requests;
