@@ -2,11 +2,11 @@
 // without reading, parsing, computing or sending anything. Every process maps
 // and populates as much grid memory as the program's process of the same rank
 // held at its peak, in grid blocks mapped as the program maps them, and
-// writes an equal share of the bytes of every file the program wrote, through
-// the same mapped writes (process 0 reserves each file first). Wall time of
-// the mpirun that starts it, against the program's, shows how much of the
-// program's time is left above what the machine needs for its memory and its
-// files at that process count (bench/bench_setup.sh with FLOOR=1).
+// writes an equal share of the bytes of every file the program wrote, the
+// same way (through mappings of reserved blocks, else through MPI-IO). Wall
+// time of the mpirun that starts it, against the program's, shows how much of
+// the program's time is left above what the machine needs for its memory and
+// its files at that process count (bench/bench_setup.sh with FLOOR=1).
 //   mpirun -np N build/bench_setup_floor <program's output folder> <folder to write into>
 //          <peak MiB of process 0> ... <peak MiB of process N-1>
 // Process 0 reports the seconds spent populating and writing; code 1 on a
@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "modelbase/gridfile_mpi.h"
 #include "modelbase/mapped_output.h"
 #include "modelbase/memhandling.h"
 
@@ -51,15 +52,29 @@ std::vector<grid_matrix> populate(memory_handling& memory, long long mib) {
   return blocks;
 }
 
-bool write_share(const std::string& path, long long size, int rank, int processes,
-                 const std::vector<char>& text) {
+// Collective. This process's share of the size bytes of path, through a
+// mapping where the blocks are reserved, else through MPI-IO, as the program
+// writes.
+bool write_share(const std::string& path, long long size, bool reserved, int rank,
+                 int processes, const std::vector<char>& text) {
   const long long first = size * rank / processes;
   const long long end = size * (rank + 1) / processes;
-  mapped_output out(path);
-  bool written = out.usable();
-  for (long long at = first; written && at < end; at += WRITE_PIECE)
-    written = out.write_at(at, text.data(), static_cast<size_t>(std::min(WRITE_PIECE, end - at)));
-  return out.close() && written;
+  if (reserved) {
+    mapped_output out(path);
+    bool written = out.usable();
+    for (long long at = first; written && at < end; at += WRITE_PIECE)
+      written =
+          out.write_at(at, text.data(), static_cast<size_t>(std::min(WRITE_PIECE, end - at)));
+    return out.close() && written;
+  }
+  MPI_File file;
+  if (MPI_File_open(MPI_COMM_WORLD, path.c_str(), MPI_MODE_WRONLY, MPI_INFO_NULL, &file) !=
+      MPI_SUCCESS)
+    return false;
+  file_failure failure;
+  for (long long at = first; failure.code == 0 && at < end; at += WRITE_PIECE)
+    mpi_write_at(file, at, text.data(), std::min(WRITE_PIECE, end - at), path, failure);
+  return MPI_File_close(&file) == MPI_SUCCESS && failure.code == 0;
 }
 
 }  // namespace
@@ -99,14 +114,15 @@ int main(int argc, char** argv) {
   int failed = 0;
   for (const auto& [name, size] : files) {
     const std::string path = (fs::path(argv[2]) / name).string();
-    int reserved = 0;
+    int state[2] = {0, 0};  // created, reserved
     if (rank == 0) {
       std::FILE* created = std::fopen(path.c_str(), "wb");
-      reserved = created != nullptr && std::fclose(created) == 0 &&
-                 mapped_output::reserve_blocks(path, size);
+      state[0] = created != nullptr && std::fclose(created) == 0;
+      state[1] = state[0] && mapped_output::reserve_blocks(path, size);
     }
-    MPI_Bcast(&reserved, 1, MPI_INT, 0, MPI_COMM_WORLD);
-    int mine = reserved && write_share(path, size, rank, processes, text) ? 0 : 1;
+    MPI_Bcast(state, 2, MPI_INT, 0, MPI_COMM_WORLD);
+    int mine =
+        state[0] && write_share(path, size, state[1] != 0, rank, processes, text) ? 0 : 1;
     MPI_Allreduce(MPI_IN_PLACE, &mine, 1, MPI_INT, MPI_MAX, MPI_COMM_WORLD);
     failed |= mine;
   }
